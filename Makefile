@@ -1,0 +1,39 @@
+# Entry points: `make test`, `make demo`, `make run`, `make screenshots`.
+# Everything is cross-built with mingw-w64 for x86_64 and i686; tests run the x86_64 build under Wine.
+
+BUILD   := build
+WERROR  ?= OFF
+JOBS    ?= $(shell nproc)
+ARCHS   := x86_64 i686
+CTEST_ARGS ?=
+
+.PHONY: all deps build test prefix clean $(ARCHS:%=build-%)
+
+all: build
+
+deps:
+	@scripts/install-deps.sh
+
+build: $(ARCHS:%=build-%)
+
+# The x86_64 tree builds everything; the i686 tree builds the product only (no 32-bit Wine to run tests).
+build-x86_64: deps
+	@cmake --no-warn-unused-cli -S . -B $(BUILD)/x86_64 -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	    -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-x86_64.cmake -DKORVEX_WERROR=$(WERROR) \
+	    -DKORVEX_TESTS=ON >/dev/null
+	@cmake --build $(BUILD)/x86_64 -j $(JOBS)
+
+build-i686: deps
+	@cmake --no-warn-unused-cli -S . -B $(BUILD)/i686 -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	    -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake -DKORVEX_WERROR=$(WERROR) \
+	    -DKORVEX_TESTS=OFF >/dev/null
+	@cmake --build $(BUILD)/i686 -j $(JOBS)
+
+prefix: deps
+	@tests/wine/prefix.sh
+
+test: build prefix
+	@cd $(BUILD)/x86_64 && ctest --output-on-failure $(CTEST_ARGS)
+
+clean:
+	rm -rf $(BUILD)

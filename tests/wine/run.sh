@@ -1,0 +1,12 @@
+#!/bin/sh
+# Runs a Windows program of the build under Wine in the project's prefix, bounded in time.
+# Used by ctest as the cross-compiling emulator.
+. "$(dirname "$0")/env.sh"
+timeout --kill-after=10 "${KORVEX_RUN_TIMEOUT:-900}" wine "$@"
+rc=$?
+if [ -n "${KORVEX_RESTART_WINESERVER:-}" ]; then
+    # A test that killed a server leaves its class registration behind in the wineserver.
+    wineserver -k 2>/dev/null
+    wineserver -w 2>/dev/null
+fi
+exit $rc
