@@ -1,0 +1,143 @@
+#include "com/task_memory.h"
+
+#include "com_malloc_spy.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <limits>
+#include <string>
+#include <vector>
+
+namespace korvex::com {
+namespace {
+
+using testing::MallocSpy;
+
+std::string hex(HRESULT hr) {
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%08lx", static_cast<unsigned long>(hr));
+    return text;
+}
+
+// A record that owns strings, as OPCITEMATTRIBUTES and OPCBROWSEELEMENT do.
+struct Record {
+    LPWSTR itemId;
+    LPWSTR accessPath;
+    DWORD handle;
+};
+
+struct FreeRecord {
+    int* cleaned;
+    void operator()(Record& record) const noexcept {
+        ++*cleaned;
+        CoTaskMemFree(record.itemId);
+        CoTaskMemFree(record.accessPath);
+    }
+};
+
+TEST(TaskArrayTest, FailurePathFreesTheArrayAndWhatItsRecordsOwn) {
+    MallocSpy& spy = MallocSpy::installed();
+    const long liveBefore = spy.live();
+    int cleaned = 0;
+    {
+        TaskArray<Record, FreeRecord> records(FreeRecord{&cleaned});
+        ASSERT_EQ(records.allocate(3), S_OK);
+        EXPECT_EQ(records[2].itemId, nullptr) << "elements start zero-filled";
+        records[0].itemId = taskStringCopy(L"S1.analog.P1").release();
+        records[0].accessPath = taskStringCopy(L"").release();
+        records[1].itemId = taskStringCopy(L"S1.analog.P2").release();
+        EXPECT_EQ(spy.live(), liveBefore + 4);
+        // A later step fails and returns: nothing is handed out.
+    }
+    EXPECT_EQ(cleaned, 3) << "every element, also the untouched one";
+    EXPECT_EQ(spy.live(), liveBefore);
+}
+
+TEST(TaskArrayTest, ReleaseHandsEverythingToTheClient) {
+    MallocSpy& spy = MallocSpy::installed();
+    const long liveBefore = spy.live();
+    int cleaned = 0;
+    Record* handedOut = nullptr;
+    {
+        TaskArray<Record, FreeRecord> records(FreeRecord{&cleaned});
+        ASSERT_EQ(records.allocate(2), S_OK);
+        records[1].itemId = taskStringCopy(L"S1.switch.K1").release();
+        handedOut = records.release();
+        EXPECT_TRUE(records.empty());
+    }
+    EXPECT_EQ(cleaned, 0);
+    ASSERT_NE(handedOut, nullptr);
+    EXPECT_STREQ(handedOut[1].itemId, L"S1.switch.K1");
+    EXPECT_EQ(spy.live(), liveBefore + 2);
+    CoTaskMemFree(handedOut[1].itemId);  // what the client does
+    CoTaskMemFree(handedOut);
+    EXPECT_EQ(spy.live(), liveBefore);
+}
+
+TEST(TaskArrayTest, AllocationEdgeCases) {
+    MallocSpy& spy = MallocSpy::installed();
+    const long liveBefore = spy.live();
+
+    ErrorArray errors;
+    HRESULT hr = errors.allocate(0);
+    EXPECT_EQ(hr, S_OK) << hex(hr);
+    EXPECT_EQ(errors.data(), nullptr) << "a count of 0 hands out a null array";
+    EXPECT_EQ(errors.release(), nullptr);
+    EXPECT_EQ(spy.live(), liveBefore);
+
+    ASSERT_EQ(errors.allocate(4), S_OK);
+    EXPECT_EQ(errors[3], S_OK);
+    hr = errors.allocate(std::numeric_limits<std::size_t>::max() / 2);
+    EXPECT_EQ(hr, E_OUTOFMEMORY) << "byte size overflows: got " << hex(hr);
+    EXPECT_TRUE(errors.empty()) << "a failed allocation leaves nothing behind";
+    EXPECT_EQ(spy.live(), liveBefore) << "the earlier array was freed";
+
+    TaskArray<VARIANT, ClearVariant> values;
+    ASSERT_EQ(values.allocate(2), S_OK);
+    EXPECT_EQ(V_VT(&values[0]), VT_EMPTY);
+    V_VT(&values[1]) = VT_R4;
+    V_R4(&values[1]) = 200.0f;
+    values.reset();
+    EXPECT_EQ(spy.live(), liveBefore);
+}
+
+TEST(TaskArrayTest, ItemsResultIsFalseOnlyWhenAnItemFailed) {
+    constexpr HRESULT clamp = 0x0004000E;  // a success code with information
+    struct Case {
+        const char* name;
+        std::vector<HRESULT> errors;
+        HRESULT expected;
+    } const cases[] = {
+        {"no items", {}, S_OK},
+        {"all succeeded", {S_OK, S_OK}, S_OK},
+        {"success codes with information", {clamp, S_FALSE}, S_OK},
+        {"one failed", {S_OK, static_cast<HRESULT>(0xC0040007)}, S_FALSE},
+        {"last failed", {S_OK, clamp, E_FAIL}, S_FALSE},
+    };
+    for (const Case& c : cases) {
+        const HRESULT hr = itemsResult(c.errors);
+        EXPECT_EQ(hr, c.expected) << c.name << ": got " << hex(hr) << ", expected " << hex(c.expected);
+    }
+}
+
+TEST(TaskStringTest, CopiesTextWithItsTerminator) {
+    const std::wstring withZero(L"a\0b", 3);
+    struct Case {
+        const char* name;
+        std::wstring_view text;
+    } const cases[] = {{"empty", L""}, {"ascii", L"S1.analog.P1"}, {"chinese", L"用户强制关闭"},
+                       {"embedded zero", withZero}};
+    for (const Case& c : cases) {
+        LPWSTR out = reinterpret_cast<LPWSTR>(0x1234);
+        ASSERT_EQ(taskStringCopy(c.text, &out), S_OK) << c.name;
+        ASSERT_NE(out, nullptr) << c.name << ": an empty string is still a string";
+        EXPECT_EQ(std::wstring_view(out, c.text.size()), c.text) << c.name;
+        EXPECT_EQ(out[c.text.size()], L'\0') << c.name;
+        CoTaskMemFree(out);
+    }
+    EXPECT_EQ(taskStringCopy(L"x", nullptr), E_POINTER);
+}
+
+} // namespace
+} // namespace korvex::com
