@@ -1,0 +1,99 @@
+// The address space: the tree of stations, point kinds and points that clients see, built once
+// from the real-time database, and the point item table beside it (one point item per point,
+// numbered from 1; the number is the server handle of every item of the point).
+#pragma once
+
+#include "group/opc_item.h"
+#include "rtdb/data_access.h"
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+class COPCAddressSpaceMgt {
+public:
+    using NodeNumber = DWORD;  // position in the node table from 1, equal to the node id; 0: none
+
+    static constexpr const char* kRootName = "KorvexOPCServer";
+    static constexpr const char* kAnalogBranch = "analog";
+    static constexpr const char* kSwitchBranch = "switch";
+    // The update cycle's base rate, which is every point's scan rate.
+    static constexpr float kScanRate = 200.0f;
+
+    COPCAddressSpaceMgt() = default;
+    virtual ~COPCAddressSpaceMgt() = default;
+    COPCAddressSpaceMgt(const COPCAddressSpaceMgt&) = delete;
+    COPCAddressSpaceMgt& operator=(const COPCAddressSpaceMgt&) = delete;
+
+    // Builds the tree and the point item table from the database; runs once. Other threads see
+    // either nothing or the complete result.
+    bool BuildAddressSpace(rtdb::CDataAccessEx& access);
+    bool IsBuilt() const { return built_.load(std::memory_order_acquire); }
+
+    NodeNumber GetRoot() const;
+    NodeNumber GetParent(NodeNumber node) const;
+    NodeNumber GetFirstChild(NodeNumber node) const;
+    NodeNumber GetNextSibling(NodeNumber node) const;
+    // An empty kind branch has no first child and so counts as a leaf.
+    bool IsLeaf(NodeNumber node) const { return GetFirstChild(node) == 0; }
+    std::string_view GetNodeName(NodeNumber node) const;
+    DWORD GetNodeId(NodeNumber node) const;
+    DWORD GetNodeCount() const { return IsBuilt() ? static_cast<DWORD>(nodes_.size()) : 0; }
+
+    // The first child in child order with exactly this name (case-sensitive); 0 for none.
+    NodeNumber FindChild(NodeNumber parent, std::string_view name) const;
+    // Names joined by '.', without the root; the empty ID is the root.
+    NodeNumber ResolveItemId(std::string_view itemId) const;
+    bool GetFullItemId(NodeNumber node, std::string& itemId) const;
+
+    DWORD GetPointCount() const;
+    // The point with number 1..GetPointCount(), or null.
+    COPCItem* GetPoint(DWORD pointNumber) const;
+    COPCItem* FindPointByNodeId(DWORD nodeId) const;
+    // Clears every point's read-this-tick flag (start of each update tick).
+    void ClearReadFlags();
+
+    // Reads a point's current value from the database (the caller holds the point's lock). Fails
+    // with the outputs untouched for an unknown point number or when the runtime has gone.
+    bool ReadPointValue(DWORD pointNumber, VARIANT* value, WORD* quality, FILETIME* timestamp) const;
+    // The data access the space was built from; null before the build.
+    rtdb::CDataAccessEx* dataAccess() const { return access_; }
+
+    // Non-empty and only A-Z, a-z, 0-9, '_' and '.'.
+    static bool IsValidItemIdSyntax(std::string_view itemId);
+
+private:
+    struct Node {
+        DWORD id = 0;
+        char name[32] = {};
+        NodeNumber parent = 0;
+        NodeNumber firstChild = 0;
+        NodeNumber nextSibling = 0;
+        std::string_view Name() const { return {name, strnlen(name, sizeof name)}; }
+    };
+    struct ChildKey {
+        NodeNumber parent;
+        std::string_view name;
+        bool operator==(const ChildKey&) const = default;
+    };
+    struct ChildKeyHash {
+        std::size_t operator()(const ChildKey& key) const noexcept {
+            return std::hash<std::string_view>{}(key.name) * 31 + key.parent;
+        }
+    };
+
+    const Node* NodeAt(NodeNumber node) const;
+
+    std::atomic<bool> built_{false};
+    rtdb::CDataAccessEx* access_ = nullptr;
+    std::vector<Node> nodes_;
+    std::unordered_map<ChildKey, NodeNumber, ChildKeyHash> children_;
+    std::unique_ptr<COPCItem[]> points_;
+    std::vector<rtdb::PointRecord> pointRecords_;
+    std::vector<DWORD> pointByNodeId_;  // node id -> point number, 0 for none
+    std::atomic<DWORD> pointCount_{0};   // published after every point item is complete
+};

@@ -1,0 +1,272 @@
+#include "data_access.h"
+
+#include "rt_library.h"
+
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+
+namespace rtdb {
+namespace {
+
+constexpr const char* kSettingsKey = "Software\\Korvex\\Scada\\Settings";
+constexpr const char* kOnlyShowTransferTagValue = "OPC Server Only Show Tranfer Tag";
+constexpr const char* kWriteableValue = "OPC Server Writeable";
+constexpr const char* kWorkingKey = "SoftWare\\KorvexSettings";
+constexpr const char* kWorkingValue = "Working";
+constexpr const char* kConfigurationDatabase = "\\Out\\scada.dat";
+
+// How often the runtime's window is checked for life by the readers.
+constexpr ULONGLONG kAliveCheckIntervalMs = 50;
+// A double that the runtime writes while we read it is read again until two reads agree.
+constexpr int kStableReadAttempts = 64;
+
+// The copy of the mailbox's system block: the library keeps the address of its memory
+// descriptor, so the copy lives as long as the process.
+std::array<std::byte, rt::mailbox::kSystemBlockSize> g_systemBlock{};
+
+// Reads a setting as 4 raw bytes whatever its registry type; longer values leave it off.
+bool ReadRawSetting(HKEY key, const char* name) {
+    DWORD raw = 0;
+    DWORD size = sizeof raw;
+    if (RegQueryValueExA(key, name, nullptr, nullptr, reinterpret_cast<BYTE*>(&raw), &size) != ERROR_SUCCESS)
+        return false;
+    return raw != 0;
+}
+
+// Reads the bytes one at a time through a volatile pointer so that every read really goes to
+// the shared memory.
+template <std::size_t N>
+void ReadBytes(const std::byte* source, unsigned char (&target)[N]) {
+    const volatile unsigned char* p = reinterpret_cast<const volatile unsigned char*>(source);
+    for (std::size_t i = 0; i < N; ++i) target[i] = p[i];
+}
+
+// The double at an odd offset cannot be loaded atomically: a runtime write in between would give a
+// torn value. Two consecutive reads that agree are a value the runtime really wrote.
+bool ReadStableDouble(const std::byte* source, double& value) {
+    unsigned char previous[8];
+    ReadBytes(source, previous);
+    for (int attempt = 0; attempt < kStableReadAttempts; ++attempt) {
+        unsigned char current[8];
+        ReadBytes(source, current);
+        if (std::memcmp(previous, current, sizeof current) == 0) {
+            std::memcpy(&value, current, sizeof value);
+            return true;
+        }
+        std::memcpy(previous, current, sizeof current);
+    }
+    return false;
+}
+
+// Record texts are NUL-terminated within their field.
+std::string_view FieldText(const std::byte* record, std::size_t offset, std::size_t width) {
+    const char* text = reinterpret_cast<const char*>(record + offset);
+    return {text, strnlen(text, width)};
+}
+
+}  // namespace
+
+Settings Settings::Read() {
+    Settings settings;
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, kSettingsKey, 0, KEY_ALL_ACCESS, &key) == ERROR_SUCCESS) {
+        settings.onlyShowTransferTag = ReadRawSetting(key, kOnlyShowTransferTagValue);
+        settings.writeable = ReadRawSetting(key, kWriteableValue);
+        RegCloseKey(key);
+    }
+    return settings;
+}
+
+CDataAccessEx::CDataAccessEx(HWND serverWindow, Settings settings)
+    : settings_(settings), serverWindow_(serverWindow) {
+    OpenMailbox();
+}
+
+CDataAccessEx::~CDataAccessEx() {
+    ReleaseServerWindow();
+    if (rtView_) UnmapViewOfFile(rtView_);
+    if (rtMapping_) CloseHandle(rtMapping_);
+}
+
+bool CDataAccessEx::OpenMailbox() {
+    HANDLE mapping = OpenFileMappingA(FILE_MAP_WRITE, TRUE, rt::mailbox::kName);
+    if (!mapping) return false;
+    void* view = MapViewOfFile(mapping, FILE_MAP_ALL_ACCESS, 0, 0, rt::mailbox::kMappedSize);
+    if (!view) {
+        CloseHandle(mapping);
+        return false;
+    }
+    auto* mailbox = static_cast<std::byte*>(view);
+    DWORD windowHalves[2];
+    std::memcpy(windowHalves, mailbox + rt::mailbox::kScadaWindow, sizeof windowHalves);
+    const HWND scada = reinterpret_cast<HWND>(static_cast<ULONG_PTR>(windowHalves[0]));
+    if ((windowHalves[0] == 0 && windowHalves[1] == 0) || !IsWindow(scada)) {
+        UnmapViewOfFile(view);
+        CloseHandle(mapping);
+        return false;
+    }
+    mailboxView_ = mailbox;
+    std::memcpy(g_systemBlock.data(), mailbox + rt::mailbox::kSystemBlock, g_systemBlock.size());
+    const LONG64 server = static_cast<LONG>(reinterpret_cast<LONG_PTR>(serverWindow_));
+    std::memcpy(mailbox + rt::mailbox::kServerWindow, &server, sizeof server);
+    scadaWindow_ = windowHalves[0];
+    CloseHandle(mapping);
+    return true;
+}
+
+bool CDataAccessEx::AttachDatabase() {
+    if (scadaWindow_ == 0) return false;
+    rtMapping_ = OpenFileMappingA(FILE_MAP_WRITE, TRUE, rt::kDatabaseName);
+    if (!rtMapping_) return false;
+    std::byte* descriptor = g_systemBlock.data() + rt::mailbox::kMemoryDescriptor;
+    DWORD databaseSize = 0;
+    std::memcpy(&databaseSize, descriptor, sizeof databaseSize);
+    rtView_ = MapViewOfFile(rtMapping_, FILE_MAP_ALL_ACCESS, 0, 0, databaseSize);
+    if (!rtView_) {
+        CloseHandle(rtMapping_);
+        rtMapping_ = nullptr;
+        return false;
+    }
+    RtInitMemory(rtView_, descriptor, 0);
+    return true;
+}
+
+int CDataAccessEx::GetStationCount() const {
+    const RtHandle table = RtOpenStationDb();
+    if (!table) return 0;
+    const int count = RtGetStationDataCount(table);
+    RtCloseDb(table);
+    return count;
+}
+
+const std::byte* CDataAccessEx::GetStationByIndex(int index) const {
+    const RtHandle table = RtOpenStationDb();
+    if (!table) return nullptr;
+    const auto* station = static_cast<const std::byte*>(RtGetStationDataByIndex(table, index));
+    RtCloseDb(table);
+    return station;
+}
+
+int CDataAccessEx::GetAnalogCount(const std::byte* station) const {
+    const RtHandle table = RtOpenAnalogDb(const_cast<std::byte*>(station));
+    if (!table) return 0;
+    const int count = RtGetAnalogDataCount(table);
+    RtCloseDb(table);
+    return count;
+}
+
+const std::byte* CDataAccessEx::GetAnalogByIndex(const std::byte* station, int index) const {
+    auto* stationRecord = const_cast<std::byte*>(station);
+    const RtHandle table = RtOpenAnalogDb(stationRecord);
+    if (!table) return nullptr;
+    const auto* point = static_cast<const std::byte*>(RtGetAnalogDataByIndex(table, stationRecord, index));
+    RtCloseDb(table);
+    return point;
+}
+
+int CDataAccessEx::GetSwitchCount(const std::byte* station) const {
+    const RtHandle table = RtOpenStatusDb(const_cast<std::byte*>(station));
+    if (!table) return 0;
+    const int count = RtGetStatusDataCount(table);
+    RtCloseDb(table);
+    return count;
+}
+
+const std::byte* CDataAccessEx::GetSwitchByIndex(const std::byte* station, int index) const {
+    auto* stationRecord = const_cast<std::byte*>(station);
+    const RtHandle table = RtOpenStatusDb(stationRecord);
+    if (!table) return nullptr;
+    const auto* point = static_cast<const std::byte*>(RtGetStatusDataByIndex(table, stationRecord, index));
+    RtCloseDb(table);
+    return point;
+}
+
+std::string CDataAccessEx::PointKey(std::string_view stationName, int kind, std::string_view pointName) {
+    char key[256];
+    std::snprintf(key, sizeof key, "%.*s_%d_%.*s", static_cast<int>(stationName.size()), stationName.data(),
+                  kind, static_cast<int>(pointName.size()), pointName.data());
+    return key;
+}
+
+void CDataAccessEx::RegisterPoint(std::string_view stationName, int kind, std::string_view pointName,
+                                  const std::byte* record) {
+    if (!record || stationName.empty() || pointName.empty()) return;
+    if (kind != rt::kAnalogKind && kind != rt::kSwitchKind) return;
+    pointMap_.try_emplace(PointKey(stationName, kind, pointName), record);
+}
+
+PointRecord CDataAccessEx::LookupPoint(std::string_view stationName, int kind, std::string_view pointName) const {
+    if (stationName.empty() || pointName.empty()) return {};
+    const auto found = pointMap_.find(PointKey(stationName, kind, pointName));
+    if (found == pointMap_.end() || !found->second) return {};
+    return {found->second, kind};
+}
+
+bool CDataAccessEx::IsScadaAlive() const {
+    if (scadaWindow_ == 0 || !scadaAlive_.load(std::memory_order_acquire)) return false;
+    const ULONGLONG now = GetTickCount64();
+    ULONGLONG last = lastAliveCheck_.load(std::memory_order_relaxed);
+    if (now - last < kAliveCheckIntervalMs) return true;
+    if (lastAliveCheck_.compare_exchange_strong(last, now) && !IsWindow(scadaWindow()))
+        scadaAlive_.store(false, std::memory_order_release);
+    return scadaAlive_.load(std::memory_order_acquire);
+}
+
+bool CDataAccessEx::ReadPoint(const PointRecord& point, VARIANT* value, WORD* quality, FILETIME* timestamp) const {
+    if (!IsScadaAlive()) return false;
+    VariantClear(value);
+    *quality = 0;  // OPC_QUALITY_BAD
+    CoFileTimeNow(timestamp);
+    if (!point.record) return false;
+    if (point.kind == rt::kAnalogKind) {
+        double measured = 0;
+        if (!ReadStableDouble(point.record + rt::analog::kValue, measured)) return false;
+        value->vt = VT_R4;
+        value->fltVal = static_cast<float>(measured);
+    } else if (point.kind == rt::kSwitchKind) {
+        const auto state = *reinterpret_cast<const volatile unsigned char*>(point.record + rt::status::kState);
+        value->vt = VT_BOOL;
+        value->boolVal = state ? VARIANT_TRUE : VARIANT_FALSE;
+    } else {
+        return false;
+    }
+    *quality = 0xC0;  // OPC_QUALITY_GOOD
+    return true;
+}
+
+void CDataAccessEx::ReleaseServerWindow() {
+    if (!mailboxView_) return;
+    const LONG64 none = 0;
+    std::memcpy(mailboxView_ + rt::mailbox::kServerWindow, &none, sizeof none);
+    UnmapViewOfFile(mailboxView_);
+    mailboxView_ = nullptr;
+}
+
+bool LoadSystemInfo(SystemInfo& info) {
+    char working[MAX_PATH] = {};
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, kWorkingKey, 0, KEY_READ, &key) == ERROR_SUCCESS) {
+        DWORD size = sizeof working - 1;
+        if (RegQueryValueExA(key, kWorkingValue, nullptr, nullptr, reinterpret_cast<BYTE*>(working), &size) !=
+            ERROR_SUCCESS)
+            working[0] = '\0';
+        working[sizeof working - 1] = '\0';
+        RegCloseKey(key);
+    }
+    if (working[0] == '\0') return false;
+    const std::string path = std::string(working) + kConfigurationDatabase;
+    info.fill(std::byte{0});
+    if (dbGetSysInfo(path.c_str(), rt::sysinfo::kAccessName, rt::sysinfo::kAccessKey, rt::sysinfo::kFlags,
+                     info.data(), static_cast<int>(info.size())) != 0) {
+        info.fill(std::byte{0});
+        return false;
+    }
+    return true;
+}
+
+std::string SystemInfoText(const SystemInfo& info, std::size_t offset) {
+    return std::string(FieldText(info.data(), offset, rt::sysinfo::kTextField));
+}
+
+}  // namespace rtdb

@@ -1,0 +1,12 @@
+// The OPC qualities this server produces; no substatus or limit bits are ever set.
+#pragma once
+
+#include <windows.h>
+
+namespace values {
+
+constexpr WORD kQualityBad = 0x00;
+constexpr WORD kQualityOutOfService = 0x1C;
+constexpr WORD kQualityGood = 0xC0;
+
+}  // namespace values
