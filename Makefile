@@ -33,7 +33,9 @@ prefix: deps
 	@tests/wine/prefix.sh
 
 test: build prefix
-	@cd $(BUILD)/x86_64 && ctest --output-on-failure $(CTEST_ARGS)
+	@tests/wine/server.sh start
+	@cd $(BUILD)/x86_64 && ctest --output-on-failure $(CTEST_ARGS); rc=$$?; \
+	    cd $(CURDIR) && tests/wine/server.sh stop; exit $$rc
 
 clean:
 	rm -rf $(BUILD)

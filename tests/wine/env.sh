@@ -7,5 +7,5 @@ export WINEPREFIX="$KORVEX_WINEPREFIX"
 export WINEARCH=win64
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="
-export LC_ALL=C.UTF-8 LANG=C.UTF-8
+export LC_ALL=zh_CN.UTF-8 LANG=zh_CN.UTF-8
 [ -n "${KORVEX_KEEP_DISPLAY:-}" ] || unset DISPLAY

@@ -1,12 +1,13 @@
 #!/bin/sh
 # Runs a Windows program of the build under Wine in the project's prefix, bounded in time.
 # Used by ctest as the cross-compiling emulator.
-. "$(dirname "$0")/env.sh"
+here=$(dirname "$0")
+. "$here/env.sh"
 timeout --kill-after=10 "${KORVEX_RUN_TIMEOUT:-900}" wine "$@"
 rc=$?
 if [ -n "${KORVEX_RESTART_WINESERVER:-}" ]; then
-    # A test that killed a server leaves its class registration behind in the wineserver.
-    wineserver -k 2>/dev/null
-    wineserver -w 2>/dev/null
+    # A test that killed a server leaves its class registration behind in the wineserver; a test
+    # that timed out may leave programs behind. Start the next test from a clean wineserver.
+    "$here/server.sh" restart
 fi
 exit $rc
