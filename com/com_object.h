@@ -168,9 +168,14 @@ public:
             refCount_.store(1, std::memory_order_relaxed);
             finalRelease();
             delete this;
+        } else {
+            releasedTo(remaining);
         }
         return remaining;
     }
+
+    // References held right now; only meaningful where no other thread can add one meanwhile.
+    ULONG refCount() const noexcept { return refCount_.load(std::memory_order_acquire); }
 
     // The object's IUnknown, without a new reference.
     IUnknown* identity() noexcept { return static_cast<IUnknown*>(static_cast<First*>(this)); }
@@ -194,6 +199,9 @@ protected:
 
     // Runs when the last reference goes, before the destructor, with the object still whole.
     virtual void finalRelease() noexcept {}
+
+    // Runs after a Release that left references: an owner that keeps the last one can let go.
+    virtual void releasedTo(ULONG /*remaining*/) noexcept {}
 
 private:
     struct InterfaceEntry {

@@ -1,0 +1,85 @@
+#include "group/opc_group.h"
+
+#include "server/process_state.h"
+
+using korvex::com::ComPtr;
+
+namespace {
+
+// The local offset from UTC in minutes, positive east of Greenwich (480 for UTC+8).
+LONG LocalTimeBias() {
+    TIME_ZONE_INFORMATION zone{};
+    GetTimeZoneInformation(&zone);
+    return -zone.Bias;
+}
+
+}  // namespace
+
+COPCGroup::COPCGroup(std::shared_ptr<GroupTable> table)
+    : table_(std::move(table)), serverGroupHandle_(server::NextGroupHandle()) {
+    state_.timeBias = LocalTimeBias();
+}
+
+std::wstring COPCGroup::name() const {
+    std::lock_guard guard(lock_);
+    return state_.name;
+}
+
+COPCGroup::State COPCGroup::state() const {
+    std::lock_guard guard(lock_);
+    return state_;
+}
+
+void COPCGroup::SetInitialState(const State& state) {
+    std::lock_guard guard(lock_);
+    state_ = state;
+}
+
+void COPCGroup::SetRemovePending(bool pending) {
+    std::lock_guard guard(lock_);
+    removePending_ = pending;
+}
+
+bool COPCGroup::removePending() const {
+    std::lock_guard guard(lock_);
+    return removePending_;
+}
+
+HRESULT COPCGroup::CheckGates() const {
+    if (server::IsFailed() || removePending()) return E_FAIL;
+    return S_OK;
+}
+
+void COPCGroup::releasedTo(ULONG remaining) noexcept {
+    // The server's table holds one reference; when it is the last one and the group's removal is
+    // pending, the client has let go and the group leaves the table (which destroys it).
+    if (remaining != 1 || !removePending()) return;
+    ComPtr<COPCGroup> last;
+    {
+        std::lock_guard guard(table_->lock());
+        if (refCount() == 1 && table_->Lists(this)) last = table_->Remove(name());
+    }
+    // `last` releases the group, and with it this object, on leaving the scope.
+}
+
+void COPCGroup::finalRelease() noexcept {
+    dataCallbacks_.Clear();
+}
+
+HRESULT COPCGroup::EnumConnectionPoints(IEnumConnectionPoints** ppEnum) {
+    if (ppEnum == nullptr) return E_POINTER;
+    *ppEnum = nullptr;
+    std::vector<ComPtr<IConnectionPoint>> points{ComPtr<IConnectionPoint>(&dataCallbacks_)};
+    auto enumerator = korvex::com::make<korvex::com::ConnectionPointEnumerator>(std::move(points));
+    if (!enumerator) return E_OUTOFMEMORY;
+    return enumerator->QueryInterface(IID_IEnumConnectionPoints, reinterpret_cast<void**>(ppEnum));
+}
+
+HRESULT COPCGroup::FindConnectionPoint(REFIID riid, IConnectionPoint** ppCP) {
+    if (ppCP == nullptr) return E_POINTER;
+    *ppCP = nullptr;
+    if (riid != IID_IOPCDataCallback) return CONNECT_E_NOCONNECTION;
+    *ppCP = &dataCallbacks_;
+    dataCallbacks_.AddRef();
+    return S_OK;
+}

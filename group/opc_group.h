@@ -1,0 +1,83 @@
+// A client's group: the unit that holds items, an update rate, an active flag and a deadband, and
+// that sends data-change callbacks to its subscribers. This class holds the group's state; each
+// OPC interface is implemented in a file of its own.
+#pragma once
+
+#include "com/com_object.h"
+#include "com/connection_point.h"
+#include "group/group_table.h"
+#include "opcda.h"
+
+#include <memory>
+#include <mutex>
+#include <string>
+
+class COPCGroup final
+    : public korvex::com::ComObject<COPCGroup, IOPCGroupStateMgt2,
+                                    korvex::com::also<IOPCGroupStateMgt, IOPCGroupStateMgt2>,
+                                    IOPCPublicGroupStateMgt, IConnectionPointContainer> {
+public:
+    // What a client sets and reads through the state operations, guarded by the group lock.
+    struct State {
+        std::wstring name;
+        BOOL active = FALSE;
+        DWORD updateRate = 0;
+        OPCHANDLE clientGroupHandle = 0;
+        LONG timeBias = 0;
+        FLOAT percentDeadband = 0.0f;
+        DWORD lcid = 0x800;  // LOCALE_SYSTEM_DEFAULT
+        DWORD keepAliveTime = 0;
+    };
+
+    // A group of the client whose groups `table` lists, with the defaults of a new group (the
+    // time bias of the local time zone) and a new server handle.
+    explicit COPCGroup(std::shared_ptr<GroupTable> table);
+
+    OPCHANDLE serverGroupHandle() const { return serverGroupHandle_; }
+    std::wstring name() const;
+    State state() const;
+    void SetInitialState(const State& state);
+
+    // RemoveGroup without force while the client still holds the group: every operation refuses
+    // work from now on, and the group leaves its server's table when the client lets go.
+    void SetRemovePending(bool pending);
+    bool removePending() const;
+
+    // IOPCGroupStateMgt
+    HRESULT STDMETHODCALLTYPE GetState(DWORD* pUpdateRate, BOOL* pActive, LPWSTR* ppName, LONG* pTimeBias,
+                                       FLOAT* pPercentDeadband, DWORD* pLCID, OPCHANDLE* phClientGroup,
+                                       OPCHANDLE* phServerGroup) override;
+    HRESULT STDMETHODCALLTYPE SetState(DWORD* pRequestedUpdateRate, DWORD* pRevisedUpdateRate, BOOL* pActive,
+                                       LONG* pTimeBias, FLOAT* pPercentDeadband, DWORD* pLCID,
+                                       OPCHANDLE* phClientGroup) override;
+    HRESULT STDMETHODCALLTYPE SetName(LPCWSTR szName) override;
+    HRESULT STDMETHODCALLTYPE CloneGroup(LPCWSTR szName, REFIID riid, LPUNKNOWN* ppUnk) override;
+    // IOPCGroupStateMgt2
+    HRESULT STDMETHODCALLTYPE SetKeepAlive(DWORD dwKeepAliveTime, DWORD* pdwRevisedKeepAliveTime) override;
+    HRESULT STDMETHODCALLTYPE GetKeepAlive(DWORD* pdwKeepAliveTime) override;
+    // IOPCPublicGroupStateMgt: public groups do not exist in this server.
+    HRESULT STDMETHODCALLTYPE GetState(BOOL* pPublic) override;
+    HRESULT STDMETHODCALLTYPE MoveToPublic() override;
+    // IConnectionPointContainer: one connection point, for IOPCDataCallback.
+    HRESULT STDMETHODCALLTYPE EnumConnectionPoints(IEnumConnectionPoints** ppEnum) override;
+    HRESULT STDMETHODCALLTYPE FindConnectionPoint(REFIID riid, IConnectionPoint** ppCP) override;
+
+    korvex::com::ConnectionPoint<IOPCDataCallback>& dataCallbacks() { return dataCallbacks_; }
+
+private:
+    void releasedTo(ULONG remaining) noexcept override;
+    void finalRelease() noexcept override;
+
+    // The two gates every group operation passes first: the server has not failed and the group's
+    // removal is not pending.
+    HRESULT CheckGates() const;
+
+    const std::shared_ptr<GroupTable> table_;
+    const OPCHANDLE serverGroupHandle_;
+    mutable std::recursive_mutex lock_;  // the group lock
+    State state_;
+    bool removePending_ = false;
+    DWORD keepAliveElapsed_ = 0;
+    bool keepAliveArmed_ = true;
+    korvex::com::ConnectionPoint<IOPCDataCallback> dataCallbacks_{identity(), this};
+};

@@ -1,0 +1,55 @@
+#include "server/opc_server.h"
+
+#include "group/opc_group.h"
+#include "server/client_registry.h"
+
+using korvex::com::ComPtr;
+
+COPCServer::COPCServer() {
+    FILETIME now;
+    CoFileTimeNow(&now);
+    groups_->SetLastUpdateTime(now);
+}
+
+void COPCServer::finalRelease() noexcept {
+    // Every group goes with its server, whether its removal was pending or not: its clients are
+    // cut off and the server's reference is given up, outside the server lock.
+    for (GroupTable::Entry& entry : groups_->Close()) {
+        entry.group->SetRemovePending(false);
+        CoDisconnectObject(entry.group->identity(), 0);
+        entry.group.Reset();
+    }
+    shutdown_.Clear();
+    server::ClientRegistry::Instance().Remove(this);
+}
+
+HRESULT COPCServer::EnumConnectionPoints(IEnumConnectionPoints** ppEnum) {
+    if (ppEnum == nullptr) return E_POINTER;
+    *ppEnum = nullptr;
+    std::vector<ComPtr<IConnectionPoint>> points{ComPtr<IConnectionPoint>(&shutdown_)};
+    auto enumerator = korvex::com::make<korvex::com::ConnectionPointEnumerator>(std::move(points));
+    if (!enumerator) return E_OUTOFMEMORY;
+    return enumerator->QueryInterface(IID_IEnumConnectionPoints, reinterpret_cast<void**>(ppEnum));
+}
+
+HRESULT COPCServer::FindConnectionPoint(REFIID riid, IConnectionPoint** ppCP) {
+    if (ppCP == nullptr) return E_POINTER;
+    *ppCP = nullptr;
+    if (riid != IID_IOPCShutdown) return CONNECT_E_NOCONNECTION;
+    *ppCP = &shutdown_;
+    shutdown_.AddRef();
+    return S_OK;
+}
+
+namespace server {
+
+HRESULT CreateServer(REFIID riid, void** object) {
+    if (object == nullptr) return E_POINTER;
+    *object = nullptr;
+    ComPtr<COPCServer> created = korvex::com::make<COPCServer>();
+    if (!created) return E_OUTOFMEMORY;
+    ClientRegistry::Instance().Add(created.Get());
+    return created->QueryInterface(riid, object);
+}
+
+}  // namespace server

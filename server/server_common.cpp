@@ -1,0 +1,54 @@
+// IOPCCommon and IOPCServerPublicGroups of the server object.
+#include "server/opc_server.h"
+
+#include "server/process_state.h"
+#include "server/status_codes.h"
+
+#include <algorithm>
+#include <iterator>
+
+HRESULT COPCServer::SetLocaleID(LCID dwLcid) {
+    if (server::IsFailed()) return E_FAIL;
+    if (std::find(std::begin(kSupportedLocales), std::end(kSupportedLocales), dwLcid) == std::end(kSupportedLocales))
+        return E_INVALIDARG;
+    std::lock_guard guard(lock_);
+    localeId_ = dwLcid;
+    return S_OK;
+}
+
+HRESULT COPCServer::GetLocaleID(LCID* pdwLcid) {
+    if (server::IsFailed()) return E_FAIL;
+    if (pdwLcid == nullptr) return E_POINTER;
+    std::lock_guard guard(lock_);
+    *pdwLcid = localeId_;
+    return S_OK;
+}
+
+HRESULT COPCServer::QueryAvailableLocaleIDs(DWORD* pdwCount, LCID** pdwLcid) {
+    if (server::IsFailed()) return E_FAIL;
+    if (pdwCount == nullptr || pdwLcid == nullptr) return E_POINTER;
+    *pdwLcid = nullptr;
+    auto* locales = static_cast<LCID*>(CoTaskMemAlloc(sizeof kSupportedLocales));
+    if (locales == nullptr) return E_FAIL;
+    std::copy(std::begin(kSupportedLocales), std::end(kSupportedLocales), locales);
+    *pdwLcid = locales;
+    *pdwCount = static_cast<DWORD>(std::size(kSupportedLocales));
+    return S_OK;
+}
+
+HRESULT COPCServer::GetErrorString(HRESULT dwError, LPWSTR* ppString) {
+    return server::GetErrorText(dwError, ppString);
+}
+
+HRESULT COPCServer::SetClientName(LPCWSTR szName) {
+    if (server::IsFailed()) return E_FAIL;
+    std::lock_guard guard(lock_);
+    clientName_ = szName ? szName : L"";
+    return S_OK;
+}
+
+HRESULT COPCServer::GetPublicGroupByName(LPCWSTR /*szName*/, REFIID /*riid*/, LPUNKNOWN* ppUnk) {
+    return ppUnk == nullptr ? E_POINTER : E_NOTIMPL;
+}
+
+HRESULT COPCServer::RemovePublicGroup(OPCHANDLE /*hServerGroup*/, BOOL /*bForce*/) { return E_NOTIMPL; }

@@ -1,0 +1,45 @@
+// What the host process asks of the server subsystem: process-wide state shared by all server
+// objects, the creation of a server object per client activation, and the shutdown notice.
+#pragma once
+
+#include "opcda.h"
+
+#include <windows.h>
+
+#include <cstddef>
+
+class COPCAddressSpaceMgt;
+
+namespace server {
+
+// The base rate: every update rate and keep-alive time is a multiple of it, and the update
+// thread ticks at it.
+constexpr DWORD kBaseRate = 200;
+
+// Private messages of the main window.
+constexpr UINT kTrayCallbackMessage = 2025;
+constexpr UINT kClientCountMessage = 2026;
+
+// The process start time, taken once the process knows it is the only instance.
+void SetStartTime(const FILETIME& startTime);
+FILETIME StartTime();
+
+OPCSERVERSTATE ServerState();
+void SetServerState(OPCSERVERSTATE state);
+
+// The main window receives the client-count notices (kClientCountMessage) and WM_CLOSE when the
+// last client leaves; until it is set, no notices are posted.
+void SetMainWindow(HWND window);
+std::size_t ClientCount();
+
+// The process-wide address space the server objects serve.
+COPCAddressSpaceMgt& AddressSpace();
+
+// Creates a server object for a client activation (the class factory's CreateInstance).
+HRESULT CreateServer(REFIID riid, void** object);
+
+// Sends IOPCShutdown::ShutdownRequest(reason) to every subscribed sink of every connected client,
+// in registry and subscription order, without holding any lock during the calls.
+void NotifyShutdown(const wchar_t* reason);
+
+}  // namespace server

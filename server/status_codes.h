@@ -1,0 +1,15 @@
+// The status codes the server returns that have a message text, and the text of each.
+#pragma once
+
+#include <windows.h>
+
+namespace server {
+
+// The string-table id of a code's text; 0 when the code has none.
+UINT StatusTextId(HRESULT code);
+
+// GetErrorString: the code's text as a task-allocated wide string. E_INVALIDARG for a code without
+// text, E_FAIL when the text cannot be loaded, E_OUTOFMEMORY.
+HRESULT GetErrorText(HRESULT code, LPWSTR* text);
+
+}  // namespace server
