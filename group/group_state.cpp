@@ -4,6 +4,7 @@
 #include "com/task_memory.h"
 #include "opcerror.h"
 #include "server/process_state.h"
+#include "values/value_record.h"
 
 using korvex::com::ComPtr;
 
@@ -31,7 +32,13 @@ HRESULT COPCGroup::SetState(DWORD* pRequestedUpdateRate, DWORD* pRevisedUpdateRa
     if (const HRESULT gate = CheckGates(); FAILED(gate)) return gate;
     if (pRevisedUpdateRate == nullptr) return E_POINTER;
     std::lock_guard guard(lock_);
-    if (pActive) state_.active = *pActive ? TRUE : FALSE;
+    if (pActive) {
+        // A deactivated group's items are emptied, so the next update after reactivation reports them.
+        if (state_.active && !*pActive) {
+            for (GroupItem& item : items_.list()) values::ResetOutOfService(item.value);
+        }
+        state_.active = *pActive ? TRUE : FALSE;
+    }
     if (pTimeBias) state_.timeBias = *pTimeBias;
     if (pPercentDeadband) state_.percentDeadband = *pPercentDeadband;
     if (pLCID) state_.lcid = *pLCID;
@@ -76,12 +83,18 @@ HRESULT COPCGroup::CloneGroup(LPCWSTR szName, REFIID riid, LPUNKNOWN* ppUnk) {
         *ppUnk = nullptr;
         return query;
     }
-    // A clone keeps its own keep-alive, callbacks and subscribers, and starts inactive.
-    State copied = state();
-    copied.name = cloneName;
-    copied.active = FALSE;
-    copied.keepAliveTime = 0;
-    clone->SetInitialState(copied);
+    // A clone keeps its own keep-alive, callbacks and subscribers, and starts inactive. Its items
+    // are copies without deadband and value, taken under the source's lock.
+    {
+        std::lock_guard sourceGuard(lock_);
+        State copied = state_;
+        copied.name = cloneName;
+        copied.active = FALSE;
+        copied.keepAliveTime = 0;
+        clone->SetInitialState(copied);
+        std::lock_guard cloneGuard(clone->lock_);
+        for (const GroupItem& item : items_.list()) clone->items_.Append(item.CopyForClone());
+    }
     if (!table_->Add(cloneName, clone)) {
         (*ppUnk)->Release();
         *ppUnk = nullptr;

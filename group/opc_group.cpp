@@ -63,6 +63,10 @@ void COPCGroup::releasedTo(ULONG remaining) noexcept {
 }
 
 void COPCGroup::finalRelease() noexcept {
+    {
+        std::lock_guard guard(lock_);
+        items_ = GroupItems{};
+    }
     dataCallbacks_.Clear();
 }
 

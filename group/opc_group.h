@@ -5,6 +5,7 @@
 
 #include "com/com_object.h"
 #include "com/connection_point.h"
+#include "group/group_items.h"
 #include "group/group_table.h"
 #include "opcda.h"
 
@@ -15,7 +16,7 @@
 class COPCGroup final
     : public korvex::com::ComObject<COPCGroup, IOPCGroupStateMgt2,
                                     korvex::com::also<IOPCGroupStateMgt, IOPCGroupStateMgt2>,
-                                    IOPCPublicGroupStateMgt, IConnectionPointContainer> {
+                                    IOPCPublicGroupStateMgt, IOPCItemMgt, IConnectionPointContainer> {
 public:
     // What a client sets and reads through the state operations, guarded by the group lock.
     struct State {
@@ -58,6 +59,19 @@ public:
     // IOPCPublicGroupStateMgt: public groups do not exist in this server.
     HRESULT STDMETHODCALLTYPE GetState(BOOL* pPublic) override;
     HRESULT STDMETHODCALLTYPE MoveToPublic() override;
+    // IOPCItemMgt
+    HRESULT STDMETHODCALLTYPE AddItems(DWORD dwCount, OPCITEMDEF* pItemArray, OPCITEMRESULT** ppAddResults,
+                                       HRESULT** ppErrors) override;
+    HRESULT STDMETHODCALLTYPE ValidateItems(DWORD dwCount, OPCITEMDEF* pItemArray, BOOL bBlobUpdate,
+                                            OPCITEMRESULT** ppValidationResults, HRESULT** ppErrors) override;
+    HRESULT STDMETHODCALLTYPE RemoveItems(DWORD dwCount, OPCHANDLE* phServer, HRESULT** ppErrors) override;
+    HRESULT STDMETHODCALLTYPE SetActiveState(DWORD dwCount, OPCHANDLE* phServer, BOOL bActive,
+                                             HRESULT** ppErrors) override;
+    HRESULT STDMETHODCALLTYPE SetClientHandles(DWORD dwCount, OPCHANDLE* phServer, OPCHANDLE* phClient,
+                                               HRESULT** ppErrors) override;
+    HRESULT STDMETHODCALLTYPE SetDatatypes(DWORD dwCount, OPCHANDLE* phServer, VARTYPE* pRequestedDatatypes,
+                                           HRESULT** ppErrors) override;
+    HRESULT STDMETHODCALLTYPE CreateEnumerator(REFIID riid, LPUNKNOWN* ppUnk) override;
     // IConnectionPointContainer: one connection point, for IOPCDataCallback.
     HRESULT STDMETHODCALLTYPE EnumConnectionPoints(IEnumConnectionPoints** ppEnum) override;
     HRESULT STDMETHODCALLTYPE FindConnectionPoint(REFIID riid, IConnectionPoint** ppCP) override;
@@ -71,11 +85,20 @@ private:
     // The two gates every group operation passes first: the server has not failed and the group's
     // removal is not pending.
     HRESULT CheckGates() const;
+    // Resolves the item definitions into `results`/`errors`; with `added`, appends the valid ones
+    // to the group's items (the caller holds the group lock).
+    HRESULT ResolveItems(DWORD count, const OPCITEMDEF* definitions, bool add, OPCITEMRESULT** ppResults,
+                         HRESULT** ppErrors);
+    // Runs `apply` on the first item of each handle, OPC_E_INVALIDHANDLE where there is none, under
+    // the group lock.
+    template <class Apply>
+    HRESULT ForEachHandle(DWORD count, const OPCHANDLE* handles, HRESULT** ppErrors, Apply apply);
 
     const std::shared_ptr<GroupTable> table_;
     const OPCHANDLE serverGroupHandle_;
     mutable std::recursive_mutex lock_;  // the group lock
     State state_;
+    GroupItems items_;
     bool removePending_ = false;
     DWORD keepAliveElapsed_ = 0;
     bool keepAliveArmed_ = true;

@@ -14,12 +14,20 @@
 namespace korvex::test {
 namespace {
 
+// The part of the sample plant that the shared cases name, with the same initial values.
 std::vector<rtimage::Station> SessionPlant() {
-    rtimage::Station s1{"S1", true, {}, {}};
-    s1.analogs.push_back({"P1", "level", 100, 0, true, 12.5});
-    s1.analogs.push_back({"P2", "flow", 0, 0, false, 3});
-    s1.switches.push_back({"K1", "breaker", true, 1});
-    return {s1};
+    rtimage::Station north{"NorthSubstation", true, {}, {}};
+    north.analogs.push_back({"BusbarVoltage", "10 kV busbar voltage, kV", 11.5, 9.5, false, 10.5});
+    north.analogs.push_back({"FeederCurrent", "Feeder 1 current, A", 600, 0, false, 320});
+    north.analogs.push_back({"Setpoint", "Voltage regulator setpoint, percent", 100, 0, true, 50});
+    north.switches.push_back({"Breaker1", "Feeder 1 circuit breaker", true, 1});
+    north.switches.push_back({"Breaker2", "Feeder 2 circuit breaker", false, 0});
+    north.switches.push_back({"ProtectionTrip", "Protection relay trip signal", false, 2});
+    rtimage::Station pumps{"PumpStation", false, {}, {}};
+    pumps.analogs.push_back({"TankLevel", "Suction tank level", 10, 0, false, 2});
+    pumps.analogs.push_back({"PumpSpeed", "Pump 1 speed setpoint, rpm", 0, 0, true, 1450});
+    pumps.analogs.push_back({"Flow Rate", "Discharge flow, m3/h", 250, 0, false, 120});
+    return {north, pumps};
 }
 
 std::unique_ptr<InProcessRuntime> g_runtime;

@@ -1,0 +1,21 @@
+#include "group/group_items.h"
+
+GroupItem& GroupItems::Append(GroupItem item) {
+    const auto at = items_.insert(items_.end(), std::move(item));
+    byHandle_[at->serverHandle()].push_back(at);
+    return *at;
+}
+
+GroupItem* GroupItems::Find(OPCHANDLE serverHandle) {
+    const auto found = byHandle_.find(serverHandle);
+    return found == byHandle_.end() ? nullptr : &*found->second.front();
+}
+
+bool GroupItems::Remove(OPCHANDLE serverHandle) {
+    const auto found = byHandle_.find(serverHandle);
+    if (found == byHandle_.end()) return false;
+    items_.erase(found->second.front());
+    found->second.pop_front();
+    if (found->second.empty()) byHandle_.erase(found);
+    return true;
+}

@@ -1,0 +1,31 @@
+// A group's items in the order they were added, indexed by server handle. The same point may be
+// added twice: both items carry its handle, and a lookup finds the first in list order. Guarded by
+// the group lock.
+#pragma once
+
+#include "group/group_item.h"
+
+#include <deque>
+#include <list>
+#include <unordered_map>
+
+class GroupItems {
+public:
+    using List = std::list<GroupItem>;
+
+    GroupItem& Append(GroupItem item);
+    // The first item in list order with this handle, or null (0 never matches).
+    GroupItem* Find(OPCHANDLE serverHandle);
+    // Removes the first item with this handle; false when there is none.
+    bool Remove(OPCHANDLE serverHandle);
+
+    List& list() { return items_; }
+    const List& list() const { return items_; }
+    std::size_t size() const { return items_.size(); }
+    bool empty() const { return items_.empty(); }
+
+private:
+    List items_;
+    // Per handle, its items in list order: appends go to the back of both.
+    std::unordered_map<OPCHANDLE, std::deque<List::iterator>> byHandle_;
+};
