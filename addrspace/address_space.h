@@ -60,6 +60,11 @@ public:
     // Reads a point's current value from the database (the caller holds the point's lock). Fails
     // with the outputs untouched for an unknown point number or when the runtime has gone.
     bool ReadPointValue(DWORD pointNumber, VARIANT* value, WORD* quality, FILETIME* timestamp) const;
+    // Sends a value in the point's canonical type to the runtime's main window (the caller holds
+    // the point's lock and has run the write test). Quality and timestamp never reach the runtime.
+    // False, nothing sent, for an unknown point or a runtime that has gone; false too when the
+    // runtime's window did not take the message in time.
+    bool WritePointValue(DWORD pointNumber, const VARIANT& value, const WORD* quality, const FILETIME* timestamp) const;
     // The data access the space was built from; null before the build.
     rtdb::CDataAccessEx* dataAccess() const { return access_; }
 
