@@ -1,6 +1,7 @@
 #include "address_space.h"
 
 #include "rtdb/rt_library.h"
+#include "rtdb/runtime_message.h"
 
 #include <algorithm>
 #include <cmath>
@@ -188,7 +189,8 @@ DWORD COPCAddressSpaceMgt::GetNodeId(NodeNumber node) const {
 }
 
 COPCAddressSpaceMgt::NodeNumber COPCAddressSpaceMgt::FindChild(NodeNumber parent, std::string_view name) const {
-    if (!IsBuilt() || name.empty()) return 0;
+    // Node 0 is no node: the index's entry for parent 0 is the root, which is nobody's child.
+    if (!IsBuilt() || parent == 0 || name.empty()) return 0;
     const auto found = children_.find(ChildKey{parent, name});
     return found == children_.end() ? 0 : found->second;
 }
@@ -251,6 +253,15 @@ void COPCAddressSpaceMgt::ClearReadFlags() {
 bool COPCAddressSpaceMgt::ReadPointValue(DWORD pointNumber, VARIANT* value, WORD* quality, FILETIME* timestamp) const {
     if (!GetPoint(pointNumber) || !access_) return false;
     return access_->ReadPoint(pointRecords_[pointNumber - 1], value, quality, timestamp);
+}
+
+bool COPCAddressSpaceMgt::WritePointValue(DWORD pointNumber, const VARIANT& value, const WORD* /*quality*/,
+                                          const FILETIME* /*timestamp*/) const {
+    const COPCItem* point = GetPoint(pointNumber);
+    if (!point || !access_ || !access_->IsScadaAlive()) return false;
+    rtdb::RuntimeMessage message;
+    if (!rtdb::BuildRuntimeMessage(point->descriptor(), value, message)) return false;
+    return rtdb::SendRuntimeMessage(access_->scadaWindow(), message);
 }
 
 bool COPCAddressSpaceMgt::IsValidItemIdSyntax(std::string_view itemId) {
