@@ -7,6 +7,7 @@
 #include "com/task_memory.h"
 #include "group/item_attributes_enumerator.h"
 #include "group/item_resolution.h"
+#include "addrspace/address_space.h"
 #include "opcerror.h"
 #include "server/process_state.h"
 #include "values/coercion.h"

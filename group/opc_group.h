@@ -16,7 +16,9 @@
 class COPCGroup final
     : public korvex::com::ComObject<COPCGroup, IOPCGroupStateMgt2,
                                     korvex::com::also<IOPCGroupStateMgt, IOPCGroupStateMgt2>,
-                                    IOPCPublicGroupStateMgt, IOPCItemMgt, IConnectionPointContainer> {
+                                    IOPCPublicGroupStateMgt, IOPCSyncIO2,
+                                    korvex::com::also<IOPCSyncIO, IOPCSyncIO2>, IOPCItemMgt,
+                                    IConnectionPointContainer> {
 public:
     // What a client sets and reads through the state operations, guarded by the group lock.
     struct State {
@@ -59,6 +61,16 @@ public:
     // IOPCPublicGroupStateMgt: public groups do not exist in this server.
     HRESULT STDMETHODCALLTYPE GetState(BOOL* pPublic) override;
     HRESULT STDMETHODCALLTYPE MoveToPublic() override;
+    // IOPCSyncIO, IOPCSyncIO2
+    HRESULT STDMETHODCALLTYPE Read(OPCDATASOURCE dwSource, DWORD dwCount, OPCHANDLE* phServer,
+                                   OPCITEMSTATE** ppItemValues, HRESULT** ppErrors) override;
+    HRESULT STDMETHODCALLTYPE Write(DWORD dwCount, OPCHANDLE* phServer, VARIANT* pItemValues,
+                                    HRESULT** ppErrors) override;
+    HRESULT STDMETHODCALLTYPE ReadMaxAge(DWORD dwCount, OPCHANDLE* phServer, DWORD* pdwMaxAge, VARIANT** ppvValues,
+                                         WORD** ppwQualities, FILETIME** ppftTimeStamps, HRESULT** ppErrors) override;
+    HRESULT STDMETHODCALLTYPE WriteVQT(DWORD dwCount, OPCHANDLE* phServer, OPCITEMVQT* pItemVQT,
+                                       HRESULT** ppErrors) override;
+
     // IOPCItemMgt
     HRESULT STDMETHODCALLTYPE AddItems(DWORD dwCount, OPCITEMDEF* pItemArray, OPCITEMRESULT** ppAddResults,
                                        HRESULT** ppErrors) override;
@@ -89,6 +101,21 @@ private:
     // to the group's items (the caller holds the group lock).
     HRESULT ResolveItems(DWORD count, const OPCITEMDEF* definitions, bool add, OPCITEMRESULT** ppResults,
                          HRESULT** ppErrors);
+    // What a read needs of one item, taken under the group lock.
+    struct ItemView {
+        bool found = false;
+        COPCItem* point = nullptr;
+        OPCHANDLE clientHandle = 0;
+        VARTYPE requestedType = VT_EMPTY;
+        bool active = false;
+        values::ValueRecord cache;
+    };
+    std::vector<ItemView> ViewItems(DWORD count, const OPCHANDLE* handles, bool& groupActive);
+    // Reads the point from the database into the point item's and the item's caches; false when
+    // the read failed (both caches keep their values).
+    bool DeviceRead(OPCHANDLE serverHandle, COPCItem& point, values::ValueRecord& reading);
+    // The write test, then the write to the runtime under the point's lock.
+    HRESULT WriteItem(const ItemView& item, VARIANT value, const WORD* quality, const FILETIME* timestamp);
     // Runs `apply` on the first item of each handle, OPC_E_INVALIDHANDLE where there is none, under
     // the group lock.
     template <class Apply>

@@ -1,0 +1,14 @@
+// Whether a cached value is recent enough for a client's maximum age.
+#pragma once
+
+#include <windows.h>
+
+// Never fresh for a max age of 0; fresh at the very time of the value; else fresh while the
+// age in whole milliseconds is below the max age (0xFFFFFFFF: any age short of 49 days).
+inline bool IsFresh(const FILETIME& timestamp, DWORD maxAgeMs, const FILETIME& now) {
+    if (maxAgeMs == 0) return false;
+    const ULONGLONG t = (static_cast<ULONGLONG>(timestamp.dwHighDateTime) << 32) | timestamp.dwLowDateTime;
+    const ULONGLONG n = (static_cast<ULONGLONG>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
+    if (n < t) return false;
+    return (n - t) / 10000 < maxAgeMs;
+}

@@ -1,0 +1,226 @@
+// IOPCSyncIO and IOPCSyncIO2 of the group: reads from the cache or the database, writes to the
+// runtime. Items are looked up under the group lock; a database read or a write holds only the
+// point's lock, never the group's, so a slow runtime delays no other group.
+#include "group/opc_group.h"
+
+#include "com/task_memory.h"
+#include "addrspace/address_space.h"
+#include "group/freshness.h"
+#include "group/write_test.h"
+#include "opcerror.h"
+#include "server/process_state.h"
+
+using korvex::com::ErrorArray;
+using korvex::com::TaskArray;
+
+namespace {
+
+struct ClearItemState {
+    void operator()(OPCITEMSTATE& state) const noexcept { VariantClear(&state.vDataValue); }
+};
+
+// The entry checks shared by the four calls; S_OK lets the call go on.
+HRESULT CheckCall(DWORD count, const OPCHANDLE* handles) {
+    if (count == 0 || handles == nullptr) return E_INVALIDARG;
+    if (server::AddressSpace().GetPointCount() == 0) return E_FAIL;
+    return S_OK;
+}
+
+}  // namespace
+
+std::vector<COPCGroup::ItemView> COPCGroup::ViewItems(DWORD count, const OPCHANDLE* handles, bool& groupActive) {
+    std::vector<ItemView> views(count);
+    std::lock_guard guard(lock_);
+    groupActive = state_.active != FALSE;
+    for (DWORD i = 0; i < count; ++i) {
+        const GroupItem* item = items_.Find(handles[i]);
+        if (!item) continue;
+        views[i] = ItemView{true, item->point, item->clientHandle, item->requestedType, item->active, item->value};
+    }
+    return views;
+}
+
+bool COPCGroup::DeviceRead(OPCHANDLE serverHandle, COPCItem& point, values::ValueRecord& reading) {
+    VARIANT value;
+    VariantInit(&value);
+    WORD quality = values::kQualityBad;
+    FILETIME timestamp{};
+    {
+        std::lock_guard pointGuard(point.lock());
+        if (!server::AddressSpace().ReadPointValue(point.serverHandle(), &value, &quality, &timestamp)) return false;
+        values::StoreValue(point.cache(), point.canonicalType(), &value, &quality, &timestamp);
+        reading = point.cache();
+    }
+    // The point's lock is let go before the group's is taken: the update cycle takes them the
+    // other way round.
+    std::lock_guard guard(lock_);
+    if (GroupItem* item = items_.Find(serverHandle); item && item->point == &point) item->value = reading;
+    return true;
+}
+
+HRESULT COPCGroup::WriteItem(const ItemView& item, VARIANT value, const WORD* quality, const FILETIME* timestamp) {
+    const HRESULT tested = WriteTest(item.point->descriptor(), value);
+    if (FAILED(tested)) return tested;
+    std::lock_guard pointGuard(item.point->lock());
+    if (!server::AddressSpace().WritePointValue(item.point->serverHandle(), value, quality, timestamp)) return E_FAIL;
+    return tested;
+}
+
+HRESULT COPCGroup::Read(OPCDATASOURCE dwSource, DWORD dwCount, OPCHANDLE* phServer, OPCITEMSTATE** ppItemValues,
+                        HRESULT** ppErrors) {
+    if (const HRESULT gate = CheckGates(); FAILED(gate)) return gate;
+    if (ppItemValues == nullptr || ppErrors == nullptr) return E_POINTER;
+    if (dwCount == 0) return E_INVALIDARG;
+    *ppItemValues = nullptr;
+    *ppErrors = nullptr;
+    if (const HRESULT checked = CheckCall(dwCount, phServer); FAILED(checked)) return checked;
+    TaskArray<OPCITEMSTATE, ClearItemState> states;
+    ErrorArray errors;
+    if (FAILED(states.allocate(dwCount)) || FAILED(errors.allocate(dwCount))) return E_OUTOFMEMORY;
+
+    bool groupActive = false;
+    const std::vector<ItemView> views = ViewItems(dwCount, phServer, groupActive);
+    for (DWORD i = 0; i < dwCount; ++i) {
+        const ItemView& item = views[i];
+        OPCITEMSTATE& state = states[i];
+        if (!item.found) {
+            errors[i] = OPC_E_INVALIDHANDLE;
+            continue;
+        }
+        if (!item.point->descriptor().IsReadable()) {
+            errors[i] = OPC_E_BADRIGHTS;
+            continue;
+        }
+        state.hClient = item.clientHandle;
+        values::ValueRecord record = item.cache;
+        if (dwSource != OPC_DS_CACHE && !DeviceRead(phServer[i], *item.point, record)) {
+            errors[i] = E_FAIL;
+            continue;
+        }
+        errors[i] = values::GetValue(record, item.point->canonicalType(), item.requestedType, &state.vDataValue,
+                                     &state.wQuality, &state.ftTimeStamp);
+        if (dwSource == OPC_DS_CACHE && SUCCEEDED(errors[i]) && !(groupActive && item.active)) {
+            errors[i] = S_FALSE;
+            state.wQuality = values::kQualityOutOfService;
+        }
+    }
+    HRESULT result = S_OK;
+    for (const HRESULT e : errors.items()) result = (e == S_OK || e == OPC_S_CLAMP) ? result : S_FALSE;
+    *ppItemValues = states.release();
+    *ppErrors = errors.release();
+    return result;
+}
+
+HRESULT COPCGroup::ReadMaxAge(DWORD dwCount, OPCHANDLE* phServer, DWORD* pdwMaxAge, VARIANT** ppvValues,
+                              WORD** ppwQualities, FILETIME** ppftTimeStamps, HRESULT** ppErrors) {
+    if (const HRESULT gate = CheckGates(); FAILED(gate)) return gate;
+    if (!ppvValues || !ppwQualities || !ppftTimeStamps || !ppErrors) return E_POINTER;
+    if (dwCount == 0) return E_INVALIDARG;
+    *ppvValues = nullptr;
+    *ppwQualities = nullptr;
+    *ppftTimeStamps = nullptr;
+    *ppErrors = nullptr;
+    if (pdwMaxAge == nullptr) return E_INVALIDARG;
+    if (const HRESULT checked = CheckCall(dwCount, phServer); FAILED(checked)) return checked;
+    TaskArray<VARIANT, korvex::com::ClearVariant> values;
+    TaskArray<WORD> qualities;
+    TaskArray<FILETIME> timestamps;
+    ErrorArray errors;
+    if (FAILED(values.allocate(dwCount)) || FAILED(qualities.allocate(dwCount)) ||
+        FAILED(timestamps.allocate(dwCount)) || FAILED(errors.allocate(dwCount)))
+        return E_OUTOFMEMORY;
+
+    bool groupActive = false;
+    const std::vector<ItemView> views = ViewItems(dwCount, phServer, groupActive);
+    FILETIME now;
+    CoFileTimeNow(&now);
+    for (DWORD i = 0; i < dwCount; ++i) {
+        const ItemView& item = views[i];
+        if (!item.found) {
+            errors[i] = OPC_E_INVALIDHANDLE;
+            continue;
+        }
+        if (!item.point->descriptor().IsReadable()) {
+            errors[i] = OPC_E_BADRIGHTS;
+            continue;
+        }
+        // Inactive groups and items have no cache worth serving: they always read the device.
+        const bool fromCache = groupActive && item.active &&
+                               (pdwMaxAge[i] == 0xFFFFFFFF || IsFresh(item.cache.timestamp, pdwMaxAge[i], now));
+        values::ValueRecord record = item.cache;
+        if (!fromCache && !DeviceRead(phServer[i], *item.point, record)) {
+            errors[i] = E_FAIL;
+            continue;
+        }
+        errors[i] = values::GetValue(record, item.point->canonicalType(), item.requestedType, &values[i],
+                                     &qualities[i], &timestamps[i]);
+    }
+    const HRESULT result = korvex::com::itemsResult(errors.items());
+    *ppvValues = values.release();
+    *ppwQualities = qualities.release();
+    *ppftTimeStamps = timestamps.release();
+    *ppErrors = errors.release();
+    return result;
+}
+
+HRESULT COPCGroup::Write(DWORD dwCount, OPCHANDLE* phServer, VARIANT* pItemValues, HRESULT** ppErrors) {
+    if (const HRESULT gate = CheckGates(); FAILED(gate)) return gate;
+    if (ppErrors == nullptr) return E_POINTER;
+    if (dwCount == 0) return E_INVALIDARG;
+    *ppErrors = nullptr;
+    if (pItemValues == nullptr) return E_INVALIDARG;
+    if (const HRESULT checked = CheckCall(dwCount, phServer); FAILED(checked)) return checked;
+    ErrorArray errors;
+    if (FAILED(errors.allocate(dwCount))) return E_OUTOFMEMORY;
+    bool groupActive = false;
+    const std::vector<ItemView> views = ViewItems(dwCount, phServer, groupActive);
+    for (DWORD i = 0; i < dwCount; ++i) {
+        if (!views[i].found) {
+            errors[i] = OPC_E_INVALIDHANDLE;
+            continue;
+        }
+        VARIANT value;
+        VariantInit(&value);
+        if (FAILED(VariantCopy(&value, &pItemValues[i]))) {
+            errors[i] = E_OUTOFMEMORY;
+            continue;
+        }
+        errors[i] = WriteItem(views[i], value, nullptr, nullptr);
+        VariantClear(&value);
+    }
+    const HRESULT result = korvex::com::itemsResult(errors.items());
+    *ppErrors = errors.release();
+    return result;
+}
+
+HRESULT COPCGroup::WriteVQT(DWORD dwCount, OPCHANDLE* phServer, OPCITEMVQT* pItemVQT, HRESULT** ppErrors) {
+    if (const HRESULT gate = CheckGates(); FAILED(gate)) return gate;
+    if (ppErrors == nullptr) return E_POINTER;
+    if (dwCount == 0) return E_INVALIDARG;
+    *ppErrors = nullptr;
+    if (pItemVQT == nullptr) return E_INVALIDARG;
+    if (const HRESULT checked = CheckCall(dwCount, phServer); FAILED(checked)) return checked;
+    ErrorArray errors;
+    if (FAILED(errors.allocate(dwCount))) return E_OUTOFMEMORY;
+    bool groupActive = false;
+    const std::vector<ItemView> views = ViewItems(dwCount, phServer, groupActive);
+    for (DWORD i = 0; i < dwCount; ++i) {
+        if (!views[i].found) {
+            errors[i] = OPC_E_INVALIDHANDLE;
+            continue;
+        }
+        const OPCITEMVQT& vqt = pItemVQT[i];
+        VARIANT value;
+        VariantInit(&value);
+        if (FAILED(VariantCopy(&value, const_cast<VARIANT*>(&vqt.vDataValue)))) {
+            errors[i] = E_OUTOFMEMORY;
+            continue;
+        }
+        errors[i] = WriteItem(views[i], value, vqt.bQualitySpecified ? &vqt.wQuality : nullptr,
+                              vqt.bTimeStampSpecified ? &vqt.ftTimeStamp : nullptr);
+        VariantClear(&value);
+    }
+    const HRESULT result = korvex::com::itemsResult(errors.items());
+    *ppErrors = errors.release();
+    return result;
+}
