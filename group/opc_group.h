@@ -5,6 +5,7 @@
 
 #include "com/com_object.h"
 #include "com/connection_point.h"
+#include "group/callback_outbox.h"
 #include "group/group_items.h"
 #include "group/group_table.h"
 #include "opcda.h"
@@ -90,6 +91,11 @@ public:
 
     korvex::com::ConnectionPoint<IOPCDataCallback>& dataCallbacks() { return dataCallbacks_; }
 
+    // One tick of the update thread (under the server lock): scans the group when its update period
+    // has run out and keeps silent groups alive. What is to be sent goes to `outbox`, sent by the
+    // caller once every lock is released.
+    void Tick(DWORD elapsed, CallbackOutbox& outbox);
+
 private:
     void releasedTo(ULONG remaining) noexcept override;
     void finalRelease() noexcept override;
@@ -116,6 +122,9 @@ private:
     bool DeviceRead(OPCHANDLE serverHandle, COPCItem& point, values::ValueRecord& reading);
     // The write test, then the write to the runtime under the point's lock.
     HRESULT WriteItem(const ItemView& item, VARIANT value, const WORD* quality, const FILETIME* timestamp);
+    // Compares every active readable item with its point's value of this tick; gathers the changes
+    // (under the group lock).
+    void Scan(CallbackOutbox& outbox);
     // Runs `apply` on the first item of each handle, OPC_E_INVALIDHANDLE where there is none, under
     // the group lock.
     template <class Apply>
@@ -127,7 +136,11 @@ private:
     State state_;
     GroupItems items_;
     bool removePending_ = false;
-    DWORD keepAliveElapsed_ = 0;
+    // Update-cycle state; wide and signed so that the largest rates and keep-alive times count down
+    // as slowly as the client asked.
+    long long updateCountdown_ = 0;
+    unsigned long long keepAliveElapsed_ = 0;
     bool keepAliveArmed_ = true;
+    bool callbacksEnabled_ = true;
     korvex::com::ConnectionPoint<IOPCDataCallback> dataCallbacks_{identity(), this};
 };

@@ -23,6 +23,11 @@ void COPCServer::finalRelease() noexcept {
     server::ClientRegistry::Instance().Remove(this);
 }
 
+void COPCServer::UpdateGroups(DWORD elapsed, CallbackOutbox& outbox) {
+    std::lock_guard guard(groups_->lock());
+    for (const GroupTable::Entry& entry : groups_->Snapshot()) entry.group->Tick(elapsed, outbox);
+}
+
 HRESULT COPCServer::EnumConnectionPoints(IEnumConnectionPoints** ppEnum) {
     if (ppEnum == nullptr) return E_POINTER;
     *ppEnum = nullptr;

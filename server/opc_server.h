@@ -20,6 +20,9 @@ public:
     COPCServer();
 
     GroupTable& groups() { return *groups_; }
+
+    // The update tick of every group of this client, in group-list order, under the server lock.
+    void UpdateGroups(DWORD elapsed, CallbackOutbox& outbox);
     korvex::com::ConnectionPoint<IOPCShutdown>& shutdownSinks() { return shutdown_; }
 
     // IOPCServer

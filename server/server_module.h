@@ -38,6 +38,14 @@ COPCAddressSpaceMgt& AddressSpace();
 // Creates a server object for a client activation (the class factory's CreateInstance).
 HRESULT CreateServer(REFIID riid, void** object);
 
+// The update thread: every base period it reads the points that active items need, sends data
+// changes and keep-alives. Stop returns once the thread has ended.
+void StartUpdateThread();
+void StopUpdateThread();
+
+// One tick of the update thread, for tests that drive the cycle themselves.
+void RunUpdateTick();
+
 // Sends IOPCShutdown::ShutdownRequest(reason) to every subscribed sink of every connected client,
 // in registry and subscription order, without holding any lock during the calls.
 void NotifyShutdown(const wchar_t* reason);

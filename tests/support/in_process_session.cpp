@@ -1,5 +1,6 @@
 // Server objects created in the test process over a runtime published in this process.
 #include "tests/support/in_process_runtime.h"
+#include "tests/support/in_process_session.h"
 #include "tests/support/server_session.h"
 
 #include "addrspace/address_space.h"
@@ -36,6 +37,8 @@ std::unique_ptr<rtdb::CDataAccessEx> g_access;
 }  // namespace
 
 bool CrossProcess() { return false; }
+
+InProcessRuntime& SessionRuntime() { return *g_runtime; }
 
 void StartServerSide() {
     if (g_access) return;

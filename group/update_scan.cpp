@@ -1,0 +1,124 @@
+// The group's part of the update tick: the scan that finds changed items, and the keep-alive.
+#include "group/opc_group.h"
+
+#include "addrspace/address_space.h"
+#include "server/process_state.h"
+
+#include <cmath>
+
+namespace {
+
+// The point's value of this tick: read from the database by the first item of any group that
+// needs it in this tick, from the point item's cache by every later one.
+values::ValueRecord ReadForTick(const COPCAddressSpaceMgt& space, COPCItem& point) {
+    std::lock_guard guard(point.lock());
+    if (!point.readThisTick.exchange(true)) {
+        VARIANT value;
+        VariantInit(&value);
+        WORD quality = values::kQualityBad;
+        FILETIME timestamp;
+        CoFileTimeNow(&timestamp);
+        // A failed read is no error of the scan: a value of bad quality, reported if it differs.
+        if (!space.ReadPointValue(point.serverHandle(), &value, &quality, &timestamp)) {
+            VariantClear(&value);
+            quality = values::kQualityBad;
+        }
+        values::StoreValue(point.cache(), point.canonicalType(), &value, &quality, &timestamp);
+    }
+    return point.cache();
+}
+
+double AsDouble(const VARIANT& value) {
+    return value.vt == VT_R4 ? value.fltVal : 0.0;  // an empty cache counts as 0.0
+}
+
+// Both values are held in the point's canonical type, so an item that asked for another type is
+// compared like any other and not reported at every scan.
+bool SameValue(const VARIANT& a, const VARIANT& b) {
+    if (a.vt != b.vt) return false;
+    switch (a.vt) {
+    case VT_R4:
+        return a.fltVal == b.fltVal;
+    case VT_BOOL:
+        return a.boolVal == b.boolVal;
+    default:
+        return true;  // both empty
+    }
+}
+
+}  // namespace
+
+void COPCGroup::Tick(DWORD elapsed, CallbackOutbox& outbox) {
+    DWORD keepAliveTime;
+    {
+        std::lock_guard guard(lock_);
+        keepAliveArmed_ = true;
+        updateCountdown_ -= elapsed;
+        if (updateCountdown_ < 1) {
+            Scan(outbox);
+            updateCountdown_ = state_.updateRate;  // a new rate takes effect here
+        }
+        keepAliveTime = state_.keepAliveTime;
+        if (keepAliveTime == 0 || !keepAliveArmed_) return;
+        keepAliveElapsed_ += elapsed;
+        if (keepAliveElapsed_ < keepAliveTime) return;
+        keepAliveElapsed_ = 0;
+    }
+    // A keep-alive goes whatever the group's active state and callback switch.
+    DataChangeCallback keepAlive;
+    keepAlive.sinks = dataCallbacks_.Sinks();
+    keepAlive.clientGroupHandle = state().clientGroupHandle;
+    if (!keepAlive.sinks.empty()) outbox.push_back(std::move(keepAlive));
+}
+
+void COPCGroup::Scan(CallbackOutbox& outbox) {
+    const COPCAddressSpaceMgt& space = server::AddressSpace();
+    if (!state_.active || items_.empty() || space.GetPointCount() == 0) return;
+    std::vector<GroupItem*> changed;
+    for (GroupItem& item : items_.list()) {
+        if (!item.active || !item.point->descriptor().IsReadable()) continue;
+        const values::ValueRecord reading = ReadForTick(space, *item.point);
+        const PointDescriptor& point = item.point->descriptor();
+        bool isChanged = reading.quality != item.value.quality;
+        if (point.pointKind == 3 && point.highLimit > point.lowLimit) {
+            const double deadband = item.deadbandSet ? item.itemDeadband : state_.percentDeadband;
+            const double band = deadband / 100.0 * (point.highLimit - point.lowLimit);
+            isChanged = isChanged || std::fabs(AsDouble(item.value.value) - AsDouble(reading.value)) > band;
+            if (isChanged) {
+                item.value = reading;
+            } else {
+                // Small moves add up against the value last reported until they pass the band.
+                item.value.timestamp = reading.timestamp;
+            }
+        } else {
+            isChanged = isChanged || !SameValue(item.value.value, reading.value);
+            item.value = reading;
+        }
+        if (isChanged) changed.push_back(&item);
+    }
+    // Changes made while callbacks are disabled are not sent later: the caches already hold them.
+    if (changed.empty() || !callbacksEnabled_) return;
+
+    DataChangeCallback callback;
+    callback.sinks = dataCallbacks_.Sinks();
+    callback.clientGroupHandle = state_.clientGroupHandle;
+    callback.clientHandles.reserve(changed.size());
+    callback.values.resize(changed.size());
+    callback.qualities.resize(changed.size());
+    callback.timestamps.resize(changed.size());
+    callback.errors.resize(changed.size(), S_OK);
+    for (std::size_t i = 0; i < changed.size(); ++i) {
+        const GroupItem& item = *changed[i];
+        callback.clientHandles.push_back(item.clientHandle);
+        VariantInit(&callback.values[i]);
+        callback.errors[i] = values::GetValue(item.value, item.point->canonicalType(), item.requestedType,
+                                              &callback.values[i], &callback.qualities[i], &callback.timestamps[i]);
+        if (FAILED(callback.errors[i])) callback.masterQuality = callback.masterError = S_FALSE;
+    }
+    FILETIME now;
+    CoFileTimeNow(&now);
+    table_->SetLastUpdateTime(now);
+    keepAliveElapsed_ = 0;
+    keepAliveArmed_ = false;
+    if (!callback.sinks.empty()) outbox.push_back(std::move(callback));
+}
