@@ -2,7 +2,9 @@
 
 #include "rt_library.h"
 
+#include <bit>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 
@@ -34,27 +36,23 @@ bool ReadRawSetting(HKEY key, const char* name) {
     return raw != 0;
 }
 
-// Reads the bytes one at a time through a volatile pointer so that every read really goes to
-// the shared memory.
-template <std::size_t N>
-void ReadBytes(const std::byte* source, unsigned char (&target)[N]) {
-    const volatile unsigned char* p = reinterpret_cast<const volatile unsigned char*>(source);
-    for (std::size_t i = 0; i < N; ++i) target[i] = p[i];
+// One 8-byte load: atomic on x86 while the value does not cross a cache line. Reading the bytes one
+// at a time would let a runtime store land between two of them, and two such torn reads can agree.
+std::uint64_t LoadValueBits(const std::byte* source) {
+    return __atomic_load_n(reinterpret_cast<const std::uint64_t*>(source), __ATOMIC_RELAXED);
 }
 
-// The double at an odd offset cannot be loaded atomically: a runtime write in between would give a
-// torn value. Two consecutive reads that agree are a value the runtime really wrote.
+// The double at an odd offset may straddle a cache line, where even one load can tear: two
+// consecutive reads that agree are a value the runtime really wrote.
 bool ReadStableDouble(const std::byte* source, double& value) {
-    unsigned char previous[8];
-    ReadBytes(source, previous);
+    std::uint64_t previous = LoadValueBits(source);
     for (int attempt = 0; attempt < kStableReadAttempts; ++attempt) {
-        unsigned char current[8];
-        ReadBytes(source, current);
-        if (std::memcmp(previous, current, sizeof current) == 0) {
-            std::memcpy(&value, current, sizeof value);
+        const std::uint64_t current = LoadValueBits(source);
+        if (current == previous) {
+            value = std::bit_cast<double>(current);
             return true;
         }
-        std::memcpy(previous, current, sizeof current);
+        previous = current;
     }
     return false;
 }
