@@ -3,7 +3,8 @@
 // beside another runtime.
 #include "rtdb/rt_library.h"
 #include "tests/support/simulator_control.h"
-#include "simulator_process.h"
+#include "tests/support/simulator_launch.h"
+#include "tests/support/temp_directory.h"
 
 #include <gtest/gtest.h>
 #include <windows.h>
@@ -17,7 +18,9 @@
 namespace {
 
 using korvex::test::SimulatorControl;
-using korvex::test::SimulatorProcess;
+using korvex::test::ChildProcess;
+using korvex::test::samplePlant;
+using korvex::test::startSimulator;
 using korvex::test::TempDirectory;
 
 constexpr DWORD kExitPlantRefused = 2;
@@ -63,7 +66,7 @@ TEST(SimulatorPlantFile, MalformedPlantsAreRefusedNamingTheLineAndTheFault) {
     const TempDirectory dir("simplant");
     for (const Case& c : cases) {
         const std::string plant = dir.file("plant.toml", c.content);
-        SimulatorProcess process({"--plant=" + plant, "--workdir=" + dir.path()});
+        ChildProcess process = startSimulator({"--plant=" + plant, "--workdir=" + dir.path()});
         const auto code = process.waitForExit();
         const std::string output = process.output();
         EXPECT_EQ(code, std::optional<DWORD>(kExitPlantRefused)) << c.name << "\n" << output;
@@ -74,7 +77,7 @@ TEST(SimulatorPlantFile, MalformedPlantsAreRefusedNamingTheLineAndTheFault) {
         EXPECT_EQ(output.find("ready"), std::string::npos) << c.name;
     }
 
-    SimulatorProcess missing({"--plant=" + dir.path() + "\\absent.toml", "--workdir=" + dir.path()});
+    ChildProcess missing = startSimulator({"--plant=" + dir.path() + "\\absent.toml", "--workdir=" + dir.path()});
     EXPECT_EQ(missing.waitForExit(), std::optional<DWORD>(kExitPlantRefused)) << missing.output();
     EXPECT_NE(missing.output().find("cannot open the plant file"), std::string::npos) << missing.output();
 }
@@ -102,8 +105,8 @@ protected:
     }
 
     void runSimulator(const std::vector<std::string>& args) {
-        SimulatorProcess process(args);
-        ASSERT_TRUE(process.waitForReady()) << process.output();
+        ChildProcess process = startSimulator(args);
+        ASSERT_TRUE(process.waitForLine("ready")) << process.output();
         SimulatorControl control;
         control.quit();
         EXPECT_EQ(process.waitForExit(), std::optional<DWORD>(0)) << process.output();
@@ -126,7 +129,7 @@ TEST_F(SimulatorSettings, RegistryValuesAreWrittenAsTheServerReadsThem) {
         {"absent values", {"--writeable=absent", "--only-transfer=absent"}, std::nullopt, std::nullopt},
     };
     for (const Case& c : cases) {
-        std::vector<std::string> args = {"--plant=" + SimulatorProcess::samplePlant(), "--workdir=" + dir.path()};
+        std::vector<std::string> args = {"--plant=" + samplePlant(), "--workdir=" + dir.path()};
         args.insert(args.end(), c.options.begin(), c.options.end());
         runSimulator(args);
         DWORD type = 0;
@@ -143,7 +146,7 @@ TEST_F(SimulatorSettings, RegistryValuesAreWrittenAsTheServerReadsThem) {
 TEST_F(SimulatorSettings, ConfigurationDatabaseHoldsThePlantsTexts) {
     const TempDirectory dir("simcfg");
     const std::string workdir = dir.path() + "\\project";  // created by the simulator
-    runSimulator({"--plant=" + SimulatorProcess::samplePlant(), "--workdir=" + workdir});
+    runSimulator({"--plant=" + samplePlant(), "--workdir=" + workdir});
     EXPECT_FALSE(registryValue("SoftWare\\KorvexSettings", "Working")) << "no registry without the option";
 
     std::vector<char> record(rt::sysinfo::kRecordSize);
@@ -185,8 +188,8 @@ name = "S"
   name = "Toggle"
   toggle_period = 0.25
 )");
-    SimulatorProcess process({"--plant=" + plant, "--workdir=" + dir.path(), "--period-ms=20"});
-    ASSERT_TRUE(process.waitForReady()) << process.output();
+    ChildProcess process = startSimulator({"--plant=" + plant, "--workdir=" + dir.path(), "--period-ms=20"});
+    ASSERT_TRUE(process.waitForLine("ready")) << process.output();
     SimulatorControl control;
     std::set<double> walks, ramps;
     std::set<int> states;
@@ -214,10 +217,10 @@ name = "S"
 
 TEST(SimulatorStartup, ASecondRuntimeIsRefusedWhileOneRuns) {
     const TempDirectory dir("simtwo");
-    SimulatorProcess first({"--workdir=" + dir.path()});  // the sample plant by default
-    ASSERT_TRUE(first.waitForReady()) << first.output();
+    ChildProcess first = startSimulator({"--workdir=" + dir.path()});  // the sample plant by default
+    ASSERT_TRUE(first.waitForLine("ready")) << first.output();
 
-    SimulatorProcess second({"--workdir=" + dir.path()});
+    ChildProcess second = startSimulator({"--workdir=" + dir.path()});
     EXPECT_EQ(second.waitForExit(), std::optional<DWORD>(kExitStartupFailed)) << second.output();
     EXPECT_NE(second.output().find("exists already"), std::string::npos) << second.output();
 

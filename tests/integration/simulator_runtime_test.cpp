@@ -3,7 +3,8 @@
 // WM_COPYDATA writes; and the control channel that tests steer it with.
 #include "rtdb/rt_library.h"
 #include "tests/support/simulator_control.h"
-#include "simulator_process.h"
+#include "tests/support/simulator_launch.h"
+#include "tests/support/temp_directory.h"
 #include "tools/rtlib/rt_image.h"
 
 #include <gtest/gtest.h>
@@ -21,7 +22,9 @@ namespace {
 
 using korvex::test::RecordedRuntimeMessage;
 using korvex::test::SimulatorControl;
-using korvex::test::SimulatorProcess;
+using korvex::test::ChildProcess;
+using korvex::test::samplePlant;
+using korvex::test::startSimulator;
 using korvex::test::TempDirectory;
 using namespace std::chrono_literals;
 
@@ -176,10 +179,9 @@ class SimulatorRuntime : public ::testing::Test {
 protected:
     void SetUp() override {
         workdir_ = std::make_unique<TempDirectory>("simrt");
-        process_ = std::make_unique<SimulatorProcess>(
-            std::vector<std::string>{"--plant=" + SimulatorProcess::samplePlant(), "--workdir=" + workdir_->path(),
-                                     "--period-ms=50", "--frozen"});
-        ASSERT_TRUE(process_->waitForReady()) << process_->output();
+        process_ = std::make_unique<ChildProcess>(startSimulator(
+            {"--plant=" + samplePlant(), "--workdir=" + workdir_->path(), "--period-ms=50", "--frozen"}));
+        ASSERT_TRUE(process_->waitForLine("ready")) << process_->output();
         control_ = std::make_unique<SimulatorControl>();
         memory_ = std::make_unique<RuntimeMemory>();
         ASSERT_TRUE(memory_->mapped());
@@ -208,7 +210,7 @@ protected:
     }
 
     std::unique_ptr<TempDirectory> workdir_;
-    std::unique_ptr<SimulatorProcess> process_;
+    std::unique_ptr<ChildProcess> process_;
     std::unique_ptr<SimulatorControl> control_;
     std::unique_ptr<RuntimeMemory> memory_;
     std::vector<WalkedStation> stations_;

@@ -1,0 +1,9 @@
+#include "simulator_launch.h"
+
+namespace korvex::test {
+
+ChildProcess startSimulator(const std::vector<std::string>& args) { return ChildProcess("scadasim.exe", args); }
+
+std::string samplePlant() { return binDirectory() + "\\sample-plant.toml"; }
+
+}  // namespace korvex::test
