@@ -1,0 +1,394 @@
+// KorvexOPCServer.exe as a process, through real COM: the single-instance guard, the refusal to
+// run without the SCADA runtime, the registry it writes and deletes, the title that counts the
+// clients, the end when the last client leaves, and the exit question with clients connected and
+// the shutdown request that every subscribed sink then receives.
+// Message boxes are answered and recorded by the dialog watchdog.
+#include "tests/support/dialog_watchdog.h"
+#include "tests/support/hresult.h"
+#include "tests/support/simulator_launch.h"
+#include "tests/support/wine_process.h"
+
+#include "app/main_frame.h"
+#include "app/resource.h"
+#include "app/server_clsid.h"
+#include "com/com_object.h"
+#include "com/com_ptr.h"
+#include "opccomn.h"
+
+#include <gtest/gtest.h>
+#include <windows.h>
+#include <objbase.h>
+#include <ocidl.h>
+
+#include <chrono>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace {
+
+using korvex::com::ComPtr;
+using korvex::test::ChildProcess;
+using korvex::test::DialogButton;
+using korvex::test::DialogWatchdog;
+using namespace std::chrono_literals;
+
+constexpr const char* kServerProgram = "KorvexOPCServer.exe";
+constexpr const wchar_t* kClassKey = L"CLSID\\{B445967B-4C3E-4E38-9C91-6A8DDD94430C}";
+
+std::string Utf8(const std::wstring& text) {
+    std::string out(text.size() * 3, '\0');
+    out.resize(static_cast<std::size_t>(WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
+                                                            out.data(), static_cast<int>(out.size()), nullptr, nullptr)));
+    return out;
+}
+
+std::wstring Wide(const std::string& text) {
+    std::wstring out(text.size(), L'\0');
+    out.resize(static_cast<std::size_t>(
+        MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), static_cast<int>(out.size()))));
+    return out;
+}
+
+// The main window of process `processId`, found by its class.
+HWND WaitForMainWindow(DWORD processId, std::chrono::milliseconds timeout) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    do {
+        for (HWND window = FindWindowExW(nullptr, nullptr, CMainFrame::kWindowClass, nullptr); window != nullptr;
+             window = FindWindowExW(nullptr, window, CMainFrame::kWindowClass, nullptr)) {
+            DWORD owner = 0;
+            GetWindowThreadProcessId(window, &owner);
+            if (owner == processId) return window;
+        }
+        Sleep(50);
+    } while (std::chrono::steady_clock::now() < deadline);
+    return nullptr;
+}
+
+// What another program reads: the title converted to the ANSI code page.
+std::string TitleOf(HWND window) {
+    char text[256] = {};
+    GetWindowTextA(window, text, sizeof text);
+    return text;
+}
+
+std::string TitleFor(int clients) { return "KorvexOPCServer - [Client: " + std::to_string(clients) + "]"; }
+
+std::string WaitForTitle(HWND window, const std::string& expected, std::chrono::milliseconds timeout = 5s) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    std::string title = TitleOf(window);
+    while (title != expected && std::chrono::steady_clock::now() < deadline) {
+        Sleep(20);
+        title = TitleOf(window);
+    }
+    return title;
+}
+
+ComPtr<IUnknown> Connect() {
+    ComPtr<IUnknown> client;
+    const HRESULT hr = CoCreateInstance(app::CLSID_KorvexOPCServer, nullptr, CLSCTX_LOCAL_SERVER, IID_IUnknown,
+                                        reinterpret_cast<void**>(client.ReleaseAndGetAddressOf()));
+    EXPECT_HR(hr, S_OK);
+    return client;
+}
+
+// One registry key of a tree: its path below HKCR, its default value (none when unset) and how
+// many other values it holds.
+struct RegistryKey {
+    std::wstring path;
+    std::optional<std::wstring> value;
+    DWORD otherValues = 0;
+    bool operator==(const RegistryKey&) const = default;
+};
+
+std::string Describe(const RegistryKey& key) {
+    return Utf8(key.path) + " = " + (key.value ? "\"" + Utf8(*key.value) + "\"" : "(no value)") +
+           (key.otherValues ? " +" + std::to_string(key.otherValues) + " values" : "");
+}
+
+// The whole tree below HKCR\<path>, depth first, subkeys in the registry's order; empty when the
+// key does not exist.
+void ReadTree(const std::wstring& path, std::vector<RegistryKey>& keys) {
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_CLASSES_ROOT, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return;
+    RegistryKey entry{path, std::nullopt, 0};
+    DWORD valueCount = 0;
+    RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &valueCount, nullptr, nullptr, nullptr,
+                     nullptr);
+    DWORD type = 0, bytes = 0;
+    if (RegQueryValueExW(key, nullptr, nullptr, &type, nullptr, &bytes) == ERROR_SUCCESS) {
+        std::wstring value(bytes / sizeof(wchar_t), L'\0');
+        RegQueryValueExW(key, nullptr, nullptr, &type, reinterpret_cast<BYTE*>(value.data()), &bytes);
+        while (!value.empty() && value.back() == L'\0') value.pop_back();
+        entry.value = type == REG_SZ ? value : L"(type " + std::to_wstring(type) + L")";
+        --valueCount;
+    }
+    entry.otherValues = valueCount;
+    keys.push_back(entry);
+    std::vector<std::wstring> subkeys;
+    wchar_t name[256];
+    for (DWORD i = 0;; ++i) {
+        DWORD length = 256;
+        if (RegEnumKeyExW(key, i, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
+        subkeys.emplace_back(name, length);
+    }
+    RegCloseKey(key);
+    for (const std::wstring& subkey : subkeys) ReadTree(path + L"\\" + subkey, keys);
+}
+
+std::vector<RegistryKey> ServerRegistration() {
+    std::vector<RegistryKey> keys;
+    ReadTree(L"Korvex.OPCServer.2", keys);
+    ReadTree(kClassKey, keys);
+    return keys;
+}
+
+class AppHost : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { CoInitializeEx(nullptr, COINIT_MULTITHREADED); }
+
+    void SetUp() override { DialogWatchdog::instance().reset(); }
+
+    // A server that is killed spoils every later activation in this wineserver: end it the
+    // orderly way, as the user would.
+    void TearDown() override {
+        if (server_ && server_->running() && window_ != nullptr) {
+            DialogWatchdog::instance().answer(DialogButton::yes);
+            PostMessageW(window_, WM_COMMAND, ID_APP_EXIT, 0);
+            EXPECT_EQ(server_->waitForExit(15s), std::optional<DWORD>(0)) << "the server did not end when told";
+        }
+        server_.reset();
+        simulator_.reset();
+    }
+
+    void StartRuntime() {
+        simulator_ = std::make_unique<ChildProcess>(korvex::test::startSimulator({"--frozen", "--registry"}));
+        ASSERT_TRUE(simulator_->waitForLine("ready")) << simulator_->output();
+    }
+
+    void StartServer() {
+        server_ = std::make_unique<ChildProcess>(kServerProgram);
+        window_ = WaitForMainWindow(server_->id(), 20s);
+        ASSERT_NE(window_, nullptr) << "no main window; output: " << server_->output();
+    }
+
+    std::unique_ptr<ChildProcess> simulator_;
+    std::unique_ptr<ChildProcess> server_;
+    HWND window_ = nullptr;
+};
+
+TEST_F(AppHost, ASecondStartIsRefused) {
+    StartRuntime();
+    StartServer();
+    ChildProcess second(kServerProgram);
+    EXPECT_EQ(second.waitForExit(15s), std::optional<DWORD>(0));
+    const auto box = DialogWatchdog::instance().waitFor("服务器已经启动", 1s);
+    ASSERT_TRUE(box.has_value()) << "no message box of string 62330";
+    EXPECT_EQ(box->caption, "KorvexOPCServer");
+    EXPECT_EQ(box->processId, second.id());
+    EXPECT_EQ(korvex::test::runningProcesses(kServerProgram), std::vector<DWORD>{server_->id()});
+    EXPECT_TRUE(IsWindow(window_)) << "the first instance is undisturbed";
+}
+
+TEST_F(AppHost, WithoutTheRuntimeItTellsTheUserAndEnds) {
+    ChildProcess server(kServerProgram);
+    const auto box = DialogWatchdog::instance().waitFor("请确定SCADA已经启动!", 15s);
+    ASSERT_TRUE(box.has_value()) << "no message box of string 62334";
+    EXPECT_EQ(box->caption, "OPC Server");
+    EXPECT_EQ(box->processId, server.id());
+    EXPECT_EQ(server.waitForExit(15s), std::optional<DWORD>(0));
+    EXPECT_EQ(WaitForMainWindow(server.id(), 0ms), nullptr);
+    // Its class object is gone with it: activation starts a new server, which ends the same way.
+    EXPECT_TRUE(korvex::test::runningProcesses(kServerProgram).empty());
+}
+
+TEST_F(AppHost, RegistrationTreeIsWrittenAndDeletedWhole) {
+    StartRuntime();
+    StartServer();
+    const std::wstring serverPath = Wide(korvex::test::programPath(kServerProgram));
+    const std::wstring categories = std::wstring(kClassKey) + L"\\Implemented Categories";
+    const std::vector<RegistryKey> registered = {
+        {L"Korvex.OPCServer.2", L"KorvexOPCServer", 0},
+        {L"Korvex.OPCServer.2\\CLSID", L"{B445967B-4C3E-4E38-9C91-6A8DDD94430C}", 0},
+        {L"Korvex.OPCServer.2\\OPC", std::nullopt, 0},
+        {kClassKey, L"KorvexOPCServer", 0},
+        {categories, std::nullopt, 0},
+        {categories + L"\\{63D5F430-CFE4-11D1-B2C8-0060083BA1FB}", std::nullopt, 0},
+        {categories + L"\\{63D5F432-CFE4-11D1-B2C8-0060083BA1FB}", std::nullopt, 0},
+        {categories + L"\\{CC603642-66D7-48F1-B69A-B625E73652D7}", std::nullopt, 0},
+        {std::wstring(kClassKey) + L"\\LocalServer32", serverPath, 0},
+        {std::wstring(kClassKey) + L"\\ProgID", L"Korvex.OPCServer.2", 0},
+    };
+    // Another class beside ours must survive our unregistration.
+    const std::wstring neighbour = L"CLSID\\{0E7C6A51-2B3D-4F60-8A9B-7C5D4E3F2A10}";
+    HKEY key = nullptr;
+    ASSERT_EQ(RegCreateKeyExW(HKEY_CLASSES_ROOT, (neighbour + L"\\LocalServer32").c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
+                              nullptr, &key, nullptr),
+              ERROR_SUCCESS);
+    RegCloseKey(key);
+
+    const struct {
+        const char* step;
+        UINT command;  // 0: as the window's creation left it
+        bool isRegistered;
+    } steps[] = {
+        {"after start", 0, true},
+        {"Register again", ID_SERVER_REGISTER, true},
+        {"Unregister", ID_SERVER_UNREGISTER, false},
+        {"Unregister with nothing registered", ID_SERVER_UNREGISTER, false},
+        {"Register after unregistering", ID_SERVER_REGISTER, true},
+    };
+    for (const auto& step : steps) {
+        if (step.command != 0) SendMessageW(window_, WM_COMMAND, step.command, 0);
+        const std::vector<RegistryKey> actual = ServerRegistration();
+        const std::vector<RegistryKey>& expected = step.isRegistered ? registered : std::vector<RegistryKey>{};
+        EXPECT_EQ(actual, expected) << step.step;
+        if (actual != expected) {
+            for (const RegistryKey& k : actual) ADD_FAILURE() << step.step << ": has " << Describe(k);
+        }
+        std::vector<RegistryKey> other;
+        ReadTree(neighbour, other);
+        EXPECT_EQ(other.size(), 2u) << step.step << ": another class's key was touched";
+    }
+    RegDeleteTreeW(HKEY_CLASSES_ROOT, neighbour.c_str());
+}
+
+TEST_F(AppHost, TitleCountsTheClients) {
+    StartRuntime();
+    StartServer();
+    EXPECT_EQ(WaitForTitle(window_, TitleFor(0)), TitleFor(0));
+    std::vector<ComPtr<IUnknown>> clients;
+    for (int count = 1; count <= 2; ++count) {
+        clients.push_back(Connect());
+        EXPECT_EQ(WaitForTitle(window_, TitleFor(count)), TitleFor(count)) << count << " clients";
+    }
+    clients.pop_back();
+    EXPECT_EQ(WaitForTitle(window_, TitleFor(1)), TitleFor(1)) << "after one of two left";
+    EXPECT_TRUE(server_->running());
+}
+
+TEST_F(AppHost, TheLastClientLeavingEndsTheServer) {
+    StartRuntime();
+    StartServer();
+    ComPtr<IUnknown> first = Connect();
+    ComPtr<IUnknown> second = Connect();
+    ASSERT_EQ(WaitForTitle(window_, TitleFor(2)), TitleFor(2));
+    first.Reset();
+    EXPECT_EQ(server_->waitForExit(1500ms), std::nullopt) << "one client is still connected";
+    const auto left = std::chrono::steady_clock::now();
+    second.Reset();
+    EXPECT_EQ(server_->waitForExit(10s), std::optional<DWORD>(0));
+    const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - left);
+    // The window held the last lock: no idle time-out and no pause.
+    EXPECT_LT(took, 3s) << "ended " << took.count() << " ms after the last client left";
+    EXPECT_TRUE(DialogWatchdog::instance().seen().empty()) << "no question without clients";
+}
+
+TEST_F(AppHost, ExitWithoutClientsEndsAtOnce) {
+    StartRuntime();
+    StartServer();
+    PostMessageW(window_, WM_COMMAND, ID_APP_EXIT, 0);
+    EXPECT_EQ(server_->waitForExit(5s), std::optional<DWORD>(0));
+    EXPECT_TRUE(DialogWatchdog::instance().seen().empty());
+}
+
+// Records every shutdown request with the name of the sink that got it, in arrival order.
+class ShutdownLog {
+public:
+    void Add(const std::string& sink, const std::wstring& reason) {
+        std::lock_guard guard(lock_);
+        calls_.push_back(sink + ": " + Utf8(reason));
+    }
+    std::vector<std::string> Calls() const {
+        std::lock_guard guard(lock_);
+        return calls_;
+    }
+
+private:
+    mutable std::mutex lock_;
+    std::vector<std::string> calls_;
+};
+
+class ShutdownSink final : public korvex::com::ComObject<ShutdownSink, IOPCShutdown> {
+public:
+    ShutdownSink(std::string name, ShutdownLog& log) : name_(std::move(name)), log_(log) {}
+    HRESULT STDMETHODCALLTYPE ShutdownRequest(LPCWSTR reason) override {
+        log_.Add(name_, reason != nullptr ? reason : L"(null)");
+        return S_OK;
+    }
+
+private:
+    std::string name_;
+    ShutdownLog& log_;
+};
+
+struct Subscription {
+    ComPtr<IConnectionPoint> point;
+    DWORD cookie = 0;
+};
+
+Subscription Subscribe(IUnknown* client, const std::string& name, ShutdownLog& log) {
+    Subscription subscription;
+    ComPtr<IConnectionPointContainer> container;
+    EXPECT_HR(client->QueryInterface(IID_IConnectionPointContainer,
+                                     reinterpret_cast<void**>(container.ReleaseAndGetAddressOf())),
+              S_OK);
+    if (!container) return subscription;
+    EXPECT_HR(container->FindConnectionPoint(IID_IOPCShutdown, subscription.point.ReleaseAndGetAddressOf()), S_OK);
+    if (!subscription.point) return subscription;
+    ComPtr<ShutdownSink> sink = korvex::com::make<ShutdownSink>(name, log);
+    EXPECT_HR(subscription.point->Advise(sink->identity(), &subscription.cookie), S_OK) << name;
+    return subscription;
+}
+
+// The server calls the clients' sinks through the OPC proxy/stub DLL.
+void RegisterProxy() {
+    const HMODULE proxy = LoadLibraryA(korvex::test::programPath("korvexps.dll").c_str());
+    ASSERT_NE(proxy, nullptr) << "korvexps.dll not found";
+    // Through void(*)(), the generic function pointer type, so that the cast draws no warning.
+    const auto registerServer = reinterpret_cast<HRESULT(WINAPI*)()>(
+        reinterpret_cast<void (*)()>(GetProcAddress(proxy, "DllRegisterServer")));
+    ASSERT_NE(registerServer, nullptr);
+    ASSERT_HR(registerServer(), S_OK);
+}
+
+TEST_F(AppHost, ExitWithClientsAsksAndNotifiesEverySubscribedSinkOnYes) {
+    RegisterProxy();
+    StartRuntime();
+    StartServer();
+    ShutdownLog log;
+    std::vector<ComPtr<IUnknown>> clients{Connect(), Connect(), Connect()};
+    ASSERT_EQ(WaitForTitle(window_, TitleFor(3)), TitleFor(3));
+    // The first client subscribes two sinks and takes a third back, the second none, the third one.
+    std::vector<Subscription> subscriptions{Subscribe(clients[0].Get(), "first A", log),
+                                            Subscribe(clients[0].Get(), "first B", log),
+                                            Subscribe(clients[2].Get(), "third", log)};
+    const Subscription withdrawn = Subscribe(clients[0].Get(), "first withdrawn", log);
+    ASSERT_TRUE(withdrawn.point);
+    EXPECT_HR(withdrawn.point->Unadvise(withdrawn.cookie), S_OK);
+    const std::string question = "有[3]客户端与Korvex OPC Server连接";
+
+    DialogWatchdog::instance().answer(DialogButton::no);
+    PostMessageW(window_, WM_CLOSE, 0, 0);
+    auto box = DialogWatchdog::instance().waitFor(question, 10s);
+    ASSERT_TRUE(box.has_value()) << "no exit question showing the count";
+    EXPECT_EQ(box->caption, "KorvexOPCServer");
+    EXPECT_EQ(box->pressed, IDNO);
+    EXPECT_EQ(server_->waitForExit(1500ms), std::nullopt) << "No leaves the server running";
+    EXPECT_TRUE(IsWindow(window_));
+    EXPECT_TRUE(log.Calls().empty()) << "No tells no client";
+
+    DialogWatchdog::instance().reset();
+    DialogWatchdog::instance().answer(DialogButton::yes);
+    PostMessageW(window_, WM_CLOSE, 0, 0);
+    box = DialogWatchdog::instance().waitFor(question, 10s);
+    ASSERT_TRUE(box.has_value());
+    EXPECT_EQ(box->pressed, IDYES);
+    EXPECT_EQ(server_->waitForExit(15s), std::optional<DWORD>(0));
+    const std::vector<std::string> expected{"first A: 用户强制关闭", "first B: 用户强制关闭", "third: 用户强制关闭"};
+    EXPECT_EQ(log.Calls(), expected);
+}
+
+}  // namespace
