@@ -1,4 +1,4 @@
-# Entry points: `make test`, `make demo`, `make run`, `make screenshots`.
+# Entry points: `make test`, `make bench`, `make demo`, `make run`, `make screenshots`.
 # Everything is cross-built with mingw-w64 for x86_64 and i686; tests run the x86_64 build under Wine.
 
 BUILD   := build
@@ -7,7 +7,7 @@ JOBS    ?= $(shell nproc)
 ARCHS   := x86_64 i686
 CTEST_ARGS ?=
 
-.PHONY: all deps build test prefix clean $(ARCHS:%=build-%)
+.PHONY: all deps build test bench screenshots prefix clean $(ARCHS:%=build-%)
 
 all: build
 
@@ -36,6 +36,18 @@ test: build prefix
 	@tests/wine/server.sh start
 	@cd $(BUILD)/x86_64 && ctest --output-on-failure $(CTEST_ARGS); rc=$$?; \
 	    cd $(CURDIR) && tests/wine/server.sh stop; exit $$rc
+
+# Timings at plant scale (tools/bench); BENCH_ARGS picks sections and the plant's shape. Reuses the
+# test prefix when there is one.
+BENCH_ARGS ?=
+bench: build-x86_64
+	@[ -f "$${KORVEX_WINEPREFIX:-$(CURDIR)/build/wineprefix}/system.reg" ] || tests/wine/prefix.sh
+	@tests/wine/run.sh $(BUILD)/x86_64/bin/korvex_bench.exe $(BENCH_ARGS)
+
+# The main window with two clients and the About box, drawn under Xvfb into build/screenshots/.
+# Installs what only it needs (X server, grabber, fonts) itself, so that `make test` stays lean.
+screenshots: build-x86_64
+	@app/screenshots/take.sh
 
 clean:
 	rm -rf $(BUILD)

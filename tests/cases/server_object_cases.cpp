@@ -96,7 +96,8 @@ TEST_F(ServerObject, UpdateRatesAreRevisedToTheBaseRate) {
 }
 
 TEST_F(ServerObject, GeneratedNamesSkipNamesTheClientChose) {
-    const Added g1 = Add(nullptr);
+    // A null name is an empty one; the proxy refuses null strings, so only in process.
+    const Added g1 = Add(CrossProcess() ? L"" : nullptr);
     const Added g2 = Add(L"");
     const Added g3 = Add(L"Group3");
     const Added g4 = Add(L"");
@@ -296,7 +297,10 @@ TEST_F(ServerObject, PublicGroupsDoNotExist) {
               S_OK);
     BOOL isPublic = 7;
     EXPECT_HR(state->GetState(&isPublic), E_NOTIMPL);
-    EXPECT_EQ(isPublic, 7) << "not written";
+    // Across processes the stub hands back its own [out] value; in process nothing is written.
+    if (!CrossProcess()) {
+        EXPECT_EQ(isPublic, 7) << "not written";
+    }
     EXPECT_HR(state->MoveToPublic(), E_NOTIMPL);
 }
 
@@ -324,7 +328,9 @@ TEST_F(ServerObject, LocalesAndClientName) {
     EXPECT_EQ(locales[1], 1033u);
     CoTaskMemFree(locales);
     EXPECT_HR(common->SetClientName(L"测试客户端"), S_OK);
-    EXPECT_HR(common->SetClientName(nullptr), S_OK);
+    if (!CrossProcess()) {
+        EXPECT_HR(common->SetClientName(nullptr), S_OK) << "the proxy refuses a null string";
+    }
 }
 
 TEST_F(ServerObject, ErrorStrings) {
@@ -406,7 +412,9 @@ TEST_F(GroupState, SetStateRevisesAndStores) {
     revised = 12345;
     active = TRUE;
     EXPECT_HR(a.group->SetState(nullptr, &revised, &active, nullptr, nullptr, nullptr, nullptr), S_OK);
-    EXPECT_EQ(revised, 12345u);
+    if (!CrossProcess()) {
+        EXPECT_EQ(revised, 12345u) << "across processes the stub's own [out] value comes back";
+    }
 }
 
 TEST_F(GroupState, KeepAlive) {

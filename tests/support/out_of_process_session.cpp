@@ -1,0 +1,88 @@
+// Connections through COM activation and the real proxy to the server program, which serves the
+// runtime simulator's sample plant.
+#include "tests/support/server_session.h"
+#include "tests/support/simulator_launch.h"
+#include "tests/support/wine_process.h"
+
+#include "app/server_clsid.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <optional>
+
+namespace korvex::test {
+namespace {
+
+constexpr const wchar_t* kServerWindowClass = L"KorvexOPCServerFrame";
+
+std::unique_ptr<ChildProcess> g_simulator;
+std::unique_ptr<ChildProcess> g_server;
+// One client stays connected for the whole test program: the server ends when its last client
+// leaves, and an activation racing with that ending would fail.
+com::ComPtr<IOPCServer> g_anchor;
+
+void RegisterProxy() {
+    HMODULE proxy = LoadLibraryA(programPath("korvexps.dll").c_str());
+    ASSERT_NE(proxy, nullptr) << "korvexps.dll not found next to the test";
+    auto registerServer = reinterpret_cast<HRESULT(WINAPI*)()>(
+        reinterpret_cast<void (*)()>(GetProcAddress(proxy, "DllRegisterServer")));
+    ASSERT_NE(registerServer, nullptr);
+    ASSERT_EQ(registerServer(), S_OK) << "registering the proxy/stub DLL";
+}
+
+// The server registers itself when its window is created: run it once by hand, then connect.
+void RegisterServer() {
+    g_server = std::make_unique<ChildProcess>("KorvexOPCServer.exe");
+    // Its class object is registered before its window is created; the window's creation
+    // registers the class in the registry and builds the address space.
+    // Its title is set once the address space is built.
+    auto started = [] {
+        wchar_t title[64] = L"";
+        const HWND window = FindWindowW(kServerWindowClass, nullptr);
+        return window && GetWindowTextW(window, title, 64) > 0;
+    };
+    for (int i = 0; i < 200 && !started(); ++i) Sleep(50);
+    ASSERT_TRUE(started()) << "the server's window did not come up";
+    // Activations reach the running server's class object; it stays up as long as the anchor does.
+    ASSERT_EQ(CoCreateInstance(app::CLSID_KorvexOPCServer, nullptr, CLSCTX_LOCAL_SERVER, IID_IOPCServer,
+                               reinterpret_cast<void**>(g_anchor.ReleaseAndGetAddressOf())),
+              S_OK);
+}
+
+class ServerSideEnvironment : public ::testing::Environment {
+    void TearDown() override { StopServerSide(); }
+};
+const auto* const g_environment = ::testing::AddGlobalTestEnvironment(new ServerSideEnvironment);
+
+}  // namespace
+
+bool CrossProcess() { return true; }
+
+void StartServerSide() {
+    if (g_simulator) return;
+    CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+    RegisterProxy();
+    g_simulator = std::make_unique<ChildProcess>(startSimulator({"--frozen", "--registry"}));
+    RegisterServer();
+}
+
+void StopServerSide() {
+    g_anchor.Reset();
+    if (g_server) {
+        // The last client has left: the server ends by itself.
+        EXPECT_EQ(g_server->waitForExit(std::chrono::seconds(15)), std::optional<DWORD>(0)) << g_server->output();
+        g_server.reset();
+    }
+    g_simulator.reset();
+}
+
+com::ComPtr<IOPCServer> Connect() {
+    com::ComPtr<IOPCServer> server;
+    EXPECT_EQ(CoCreateInstance(app::CLSID_KorvexOPCServer, nullptr, CLSCTX_LOCAL_SERVER, IID_IOPCServer,
+                               reinterpret_cast<void**>(server.ReleaseAndGetAddressOf())),
+              S_OK);
+    return server;
+}
+
+}  // namespace korvex::test
