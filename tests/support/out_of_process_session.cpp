@@ -1,5 +1,6 @@
 // Connections through COM activation and the real proxy to the server program, which serves the
 // runtime simulator's sample plant.
+#include "tests/support/dialog_watchdog.h"
 #include "tests/support/server_session.h"
 #include "tests/support/simulator_launch.h"
 #include "tests/support/wine_process.h"
@@ -42,8 +43,13 @@ void RegisterServer() {
         const HWND window = FindWindowW(kServerWindowClass, nullptr);
         return window && GetWindowTextW(window, title, 64) > 0;
     };
-    for (int i = 0; i < 200 && !started(); ++i) Sleep(50);
-    ASSERT_TRUE(started()) << "the server's window did not come up";
+    for (int i = 0; i < 600 && !started(); ++i) Sleep(50);
+    if (!started()) {
+        std::string shown;
+        for (const SeenDialog& dialog : DialogWatchdog::instance().seen()) shown += " [" + dialog.caption + ": " + dialog.text + "]";
+        FAIL() << "the server's window did not come up; running: " << (g_server->running() ? "yes" : "no")
+               << "; dialogs:" << shown;
+    }
     // Activations reach the running server's class object; it stays up as long as the anchor does.
     ASSERT_EQ(CoCreateInstance(app::CLSID_KorvexOPCServer, nullptr, CLSCTX_LOCAL_SERVER, IID_IOPCServer,
                                reinterpret_cast<void**>(g_anchor.ReleaseAndGetAddressOf())),
@@ -78,8 +84,12 @@ void StopServerSide() {
 }
 
 com::ComPtr<IOPCServer> Connect() {
+    // As clients find the server: by its ProgID.
+    CLSID clsid{};
+    EXPECT_EQ(CLSIDFromProgID(app::kServerProgId, &clsid), S_OK);
+    EXPECT_TRUE(IsEqualCLSID(clsid, app::CLSID_KorvexOPCServer));
     com::ComPtr<IOPCServer> server;
-    EXPECT_EQ(CoCreateInstance(app::CLSID_KorvexOPCServer, nullptr, CLSCTX_LOCAL_SERVER, IID_IOPCServer,
+    EXPECT_EQ(CoCreateInstance(clsid, nullptr, CLSCTX_LOCAL_SERVER, IID_IOPCServer,
                                reinterpret_cast<void**>(server.ReleaseAndGetAddressOf())),
               S_OK);
     return server;
