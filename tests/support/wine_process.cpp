@@ -7,7 +7,6 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdlib>
-#include <cwctype>
 #include <mutex>
 #include <stdexcept>
 #include <thread>

@@ -22,6 +22,8 @@
 
 namespace korvex::test {
 
+// Paths and arguments are UTF-8 throughout.
+//
 // The folder of the build's programs: KORVEX_BIN_DIR (a host path, which ctest sets for
 // integration tests) as a Windows path, else the folder of the running test program.
 std::string binDirectory();
