@@ -120,6 +120,15 @@ private:
     // Reads the point from the database into the point item's and the item's caches; false when
     // the read failed (both caches keep their values).
     bool DeviceRead(OPCHANDLE serverHandle, COPCItem& point, values::ValueRecord& reading);
+    // One value to write, with the quality and timestamp a WriteVQT gives (never sent on).
+    struct WriteRequest {
+        const VARIANT* value;
+        const WORD* quality;
+        const FILETIME* timestamp;
+    };
+    // Write and WriteVQT: the checks, then for each item the write test and the write.
+    template <class Request>
+    HRESULT WriteItems(DWORD count, OPCHANDLE* handles, HRESULT** ppErrors, Request request);
     // The write test, then the write to the runtime under the point's lock.
     HRESULT WriteItem(const ItemView& item, VARIANT value, const WORD* quality, const FILETIME* timestamp);
     // Compares every active readable item with its point's value of this tick; gathers the changes

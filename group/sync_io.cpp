@@ -164,41 +164,27 @@ HRESULT COPCGroup::ReadMaxAge(DWORD dwCount, OPCHANDLE* phServer, DWORD* pdwMaxA
 }
 
 HRESULT COPCGroup::Write(DWORD dwCount, OPCHANDLE* phServer, VARIANT* pItemValues, HRESULT** ppErrors) {
-    if (const HRESULT gate = CheckGates(); FAILED(gate)) return gate;
-    if (ppErrors == nullptr) return E_POINTER;
-    if (dwCount == 0) return E_INVALIDARG;
-    *ppErrors = nullptr;
-    if (pItemValues == nullptr) return E_INVALIDARG;
-    if (const HRESULT checked = CheckCall(dwCount, phServer); FAILED(checked)) return checked;
-    ErrorArray errors;
-    if (FAILED(errors.allocate(dwCount))) return E_OUTOFMEMORY;
-    bool groupActive = false;
-    const std::vector<ItemView> views = ViewItems(dwCount, phServer, groupActive);
-    for (DWORD i = 0; i < dwCount; ++i) {
-        if (!views[i].found) {
-            errors[i] = OPC_E_INVALIDHANDLE;
-            continue;
-        }
-        VARIANT value;
-        VariantInit(&value);
-        if (FAILED(VariantCopy(&value, &pItemValues[i]))) {
-            errors[i] = E_OUTOFMEMORY;
-            continue;
-        }
-        errors[i] = WriteItem(views[i], value, nullptr, nullptr);
-        VariantClear(&value);
-    }
-    const HRESULT result = korvex::com::itemsResult(errors.items());
-    *ppErrors = errors.release();
-    return result;
+    if (pItemValues == nullptr && dwCount != 0 && ppErrors != nullptr && SUCCEEDED(CheckGates())) return E_INVALIDARG;
+    return WriteItems(dwCount, phServer, ppErrors, [pItemValues](DWORD i) {
+        return WriteRequest{&pItemValues[i], nullptr, nullptr};
+    });
 }
 
 HRESULT COPCGroup::WriteVQT(DWORD dwCount, OPCHANDLE* phServer, OPCITEMVQT* pItemVQT, HRESULT** ppErrors) {
+    if (pItemVQT == nullptr && dwCount != 0 && ppErrors != nullptr && SUCCEEDED(CheckGates())) return E_INVALIDARG;
+    return WriteItems(dwCount, phServer, ppErrors, [pItemVQT](DWORD i) {
+        const OPCITEMVQT& vqt = pItemVQT[i];
+        return WriteRequest{&vqt.vDataValue, vqt.bQualitySpecified ? &vqt.wQuality : nullptr,
+                            vqt.bTimeStampSpecified ? &vqt.ftTimeStamp : nullptr};
+    });
+}
+
+template <class Request>
+HRESULT COPCGroup::WriteItems(DWORD dwCount, OPCHANDLE* phServer, HRESULT** ppErrors, Request request) {
     if (const HRESULT gate = CheckGates(); FAILED(gate)) return gate;
     if (ppErrors == nullptr) return E_POINTER;
     if (dwCount == 0) return E_INVALIDARG;
     *ppErrors = nullptr;
-    if (pItemVQT == nullptr) return E_INVALIDARG;
     if (const HRESULT checked = CheckCall(dwCount, phServer); FAILED(checked)) return checked;
     ErrorArray errors;
     if (FAILED(errors.allocate(dwCount))) return E_OUTOFMEMORY;
@@ -209,15 +195,14 @@ HRESULT COPCGroup::WriteVQT(DWORD dwCount, OPCHANDLE* phServer, OPCITEMVQT* pIte
             errors[i] = OPC_E_INVALIDHANDLE;
             continue;
         }
-        const OPCITEMVQT& vqt = pItemVQT[i];
+        const WriteRequest write = request(i);
         VARIANT value;
         VariantInit(&value);
-        if (FAILED(VariantCopy(&value, const_cast<VARIANT*>(&vqt.vDataValue)))) {
+        if (FAILED(VariantCopy(&value, const_cast<VARIANT*>(write.value)))) {
             errors[i] = E_OUTOFMEMORY;
             continue;
         }
-        errors[i] = WriteItem(views[i], value, vqt.bQualitySpecified ? &vqt.wQuality : nullptr,
-                              vqt.bTimeStampSpecified ? &vqt.ftTimeStamp : nullptr);
+        errors[i] = WriteItem(views[i], value, write.quality, write.timestamp);
         VariantClear(&value);
     }
     const HRESULT result = korvex::com::itemsResult(errors.items());
