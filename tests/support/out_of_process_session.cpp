@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cwchar>
 #include <memory>
 #include <optional>
 
@@ -37,11 +38,11 @@ void RegisterServer() {
     g_server = std::make_unique<ChildProcess>("KorvexOPCServer.exe");
     // Its class object is registered before its window is created; the window's creation
     // registers the class in the registry and builds the address space.
-    // Its title is set once the address space is built.
+    // Its title shows the client count once the address space is built and the class registered.
     auto started = [] {
         wchar_t title[64] = L"";
         const HWND window = FindWindowW(kServerWindowClass, nullptr);
-        return window && GetWindowTextW(window, title, 64) > 0;
+        return window && GetWindowTextW(window, title, 64) > 0 && std::wcsstr(title, L"[Client:") != nullptr;
     };
     for (int i = 0; i < 600 && !started(); ++i) Sleep(50);
     if (!started()) {
