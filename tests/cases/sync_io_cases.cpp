@@ -2,6 +2,7 @@
 // processes, where the simulator applies the writes and later reads show them.
 #include "tests/support/hresult.h"
 #include "tests/support/server_session.h"
+#include "tests/support/simulator_control.h"
 
 #include "opcerror.h"
 
@@ -9,6 +10,7 @@
 #include <oleauto.h>
 
 #include <cmath>
+#include <cstring>
 #include <vector>
 
 namespace korvex::test {
@@ -259,6 +261,56 @@ TEST_F(SyncIO, WrittenValuesShowInLaterReads) {
     EXPECT_EQ(r->states[0].vDataValue.fltVal, 1450.0f);
     EXPECT_EQ(r->states[0].wQuality, 0xC0) << "the written quality never reaches the runtime";
     Write({breaker}, {Number(VT_BOOL, -1)}, S_OK);
+}
+
+// What reaches the runtime, byte for byte: a transfer station's point gets the 152-byte control
+// message, an ordinary station's the 76-byte set-value message, and WriteVQT sends exactly the
+// bytes Write sends.
+TEST_F(SyncIO, RuntimeReceivesTheExactMessages) {
+    if (!CrossProcess()) GTEST_SKIP() << "the simulator records what it receives";
+    SimulatorControl simulator;
+    const OPCHANDLE setpoint = AddItem(kSetpoint);
+    const OPCHANDLE speed = AddItem(kSpeed);
+    simulator.clearMessages();
+    Write({setpoint, speed}, {Number(VT_R4, 12.5), Number(VT_R4, 1500)}, S_OK);
+    OPCITEMVQT vqt[2]{};
+    vqt[0].vDataValue = Number(VT_R4, 12.5);
+    vqt[0].bQualitySpecified = TRUE;
+    vqt[0].wQuality = 0x1C;
+    vqt[0].bTimeStampSpecified = TRUE;
+    vqt[0].ftTimeStamp = FILETIME{1, 2};
+    vqt[1].vDataValue = Number(VT_R4, 1500);
+    OPCHANDLE handles[] = {setpoint, speed};
+    HRESULT* errors = nullptr;
+    EXPECT_HR(io_->WriteVQT(2, handles, vqt, &errors), S_OK);
+    CoTaskMemFree(errors);
+
+    const std::vector<RecordedRuntimeMessage> received = simulator.messages();
+    ASSERT_EQ(received.size(), 4u);
+    const RecordedRuntimeMessage& control = received[0];
+    EXPECT_EQ(control.code, 6112u);
+    ASSERT_EQ(control.payload.size(), 152u);
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(control.payload.data())), "NorthSubstation");
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(control.payload.data() + 32)), "Setpoint");
+    double value = 0;
+    std::int32_t kind = 0, constant = 0;
+    std::memcpy(&kind, control.payload.data() + 64, 4);
+    std::memcpy(&value, control.payload.data() + 132, 8);
+    std::memcpy(&constant, control.payload.data() + 144, 4);
+    EXPECT_EQ(kind, 3);
+    EXPECT_EQ(value, 12.5);
+    EXPECT_EQ(constant, 1000);
+    const RecordedRuntimeMessage& setValue = received[1];
+    EXPECT_EQ(setValue.code, 5008u);
+    ASSERT_EQ(setValue.payload.size(), 76u);
+    std::memcpy(&value, setValue.payload.data() + 68, 8);
+    EXPECT_EQ(value, 1500.0);
+    for (int i = 0; i < 2; ++i) {
+        EXPECT_EQ(received[i + 2].code, received[i].code) << "WriteVQT entry " << i;
+        EXPECT_TRUE(received[i + 2].payload == received[i].payload) << "WriteVQT sends the bytes Write sends, entry " << i;
+        EXPECT_TRUE(received[i].applied);
+    }
+    Write({setpoint, speed}, {Number(VT_R4, 50), Number(VT_R4, 1450)}, S_OK);
 }
 
 TEST_F(SyncIO, CallLevelCodes) {
