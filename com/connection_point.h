@@ -42,6 +42,25 @@ public:
         return !sinks_.empty();
     }
 
+    // IConnectionPointContainer of an owner whose only connection point this is.
+    HRESULT FindAsOnlyPoint(REFIID riid, IConnectionPoint** point) {
+        if (point == nullptr) return E_POINTER;
+        *point = nullptr;
+        if (riid != __uuidof(Sink)) return CONNECT_E_NOCONNECTION;
+        *point = this;
+        AddRef();
+        return S_OK;
+    }
+
+    HRESULT EnumerateAsOnlyPoint(IEnumConnectionPoints** points) {
+        if (points == nullptr) return E_POINTER;
+        *points = nullptr;
+        std::vector<ComPtr<IConnectionPoint>> list{ComPtr<IConnectionPoint>(this)};
+        ComPtr<ConnectionPointEnumerator> enumerator = make<ConnectionPointEnumerator>(std::move(list));
+        if (!enumerator) return E_OUTOFMEMORY;
+        return enumerator->QueryInterface(IID_IEnumConnectionPoints, reinterpret_cast<void**>(points));
+    }
+
     // Drops every subscription (the owner is going away).
     void Clear() {
         std::map<DWORD, ComPtr<Sink>> dropped;

@@ -71,19 +71,9 @@ void COPCGroup::finalRelease() noexcept {
 }
 
 HRESULT COPCGroup::EnumConnectionPoints(IEnumConnectionPoints** ppEnum) {
-    if (ppEnum == nullptr) return E_POINTER;
-    *ppEnum = nullptr;
-    std::vector<ComPtr<IConnectionPoint>> points{ComPtr<IConnectionPoint>(&dataCallbacks_)};
-    auto enumerator = korvex::com::make<korvex::com::ConnectionPointEnumerator>(std::move(points));
-    if (!enumerator) return E_OUTOFMEMORY;
-    return enumerator->QueryInterface(IID_IEnumConnectionPoints, reinterpret_cast<void**>(ppEnum));
+    return dataCallbacks_.EnumerateAsOnlyPoint(ppEnum);
 }
 
 HRESULT COPCGroup::FindConnectionPoint(REFIID riid, IConnectionPoint** ppCP) {
-    if (ppCP == nullptr) return E_POINTER;
-    *ppCP = nullptr;
-    if (riid != IID_IOPCDataCallback) return CONNECT_E_NOCONNECTION;
-    *ppCP = &dataCallbacks_;
-    dataCallbacks_.AddRef();
-    return S_OK;
+    return dataCallbacks_.FindAsOnlyPoint(riid, ppCP);
 }

@@ -96,6 +96,16 @@ public:
     // caller once every lock is released.
     void Tick(DWORD elapsed, CallbackOutbox& outbox);
 
+    // What a read needs of one item, taken under the group lock.
+    struct ItemView {
+        bool found = false;
+        COPCItem* point = nullptr;
+        OPCHANDLE clientHandle = 0;
+        VARTYPE requestedType = VT_EMPTY;
+        bool active = false;
+        values::ValueRecord cache;
+    };
+
 private:
     void releasedTo(ULONG remaining) noexcept override;
     void finalRelease() noexcept override;
@@ -107,15 +117,6 @@ private:
     // to the group's items (the caller holds the group lock).
     HRESULT ResolveItems(DWORD count, const OPCITEMDEF* definitions, bool add, OPCITEMRESULT** ppResults,
                          HRESULT** ppErrors);
-    // What a read needs of one item, taken under the group lock.
-    struct ItemView {
-        bool found = false;
-        COPCItem* point = nullptr;
-        OPCHANDLE clientHandle = 0;
-        VARTYPE requestedType = VT_EMPTY;
-        bool active = false;
-        values::ValueRecord cache;
-    };
     std::vector<ItemView> ViewItems(DWORD count, const OPCHANDLE* handles, bool& groupActive);
     // Reads the point from the database into the point item's and the item's caches; false when
     // the read failed (both caches keep their values).

@@ -26,6 +26,13 @@ HRESULT CheckCall(DWORD count, const OPCHANDLE* handles) {
     return S_OK;
 }
 
+// The per-item checks of a read: the handle names an item of the group, and its point is readable.
+HRESULT CheckReadable(const COPCGroup::ItemView& item) {
+    if (!item.found) return OPC_E_INVALIDHANDLE;
+    if (!item.point->descriptor().IsReadable()) return OPC_E_BADRIGHTS;
+    return S_OK;
+}
+
 }  // namespace
 
 std::vector<COPCGroup::ItemView> COPCGroup::ViewItems(DWORD count, const OPCHANDLE* handles, bool& groupActive) {
@@ -83,12 +90,8 @@ HRESULT COPCGroup::Read(OPCDATASOURCE dwSource, DWORD dwCount, OPCHANDLE* phServ
     for (DWORD i = 0; i < dwCount; ++i) {
         const ItemView& item = views[i];
         OPCITEMSTATE& state = states[i];
-        if (!item.found) {
-            errors[i] = OPC_E_INVALIDHANDLE;
-            continue;
-        }
-        if (!item.point->descriptor().IsReadable()) {
-            errors[i] = OPC_E_BADRIGHTS;
+        if (const HRESULT checked = CheckReadable(item); FAILED(checked)) {
+            errors[i] = checked;
             continue;
         }
         state.hClient = item.clientHandle;
@@ -136,12 +139,8 @@ HRESULT COPCGroup::ReadMaxAge(DWORD dwCount, OPCHANDLE* phServer, DWORD* pdwMaxA
     CoFileTimeNow(&now);
     for (DWORD i = 0; i < dwCount; ++i) {
         const ItemView& item = views[i];
-        if (!item.found) {
-            errors[i] = OPC_E_INVALIDHANDLE;
-            continue;
-        }
-        if (!item.point->descriptor().IsReadable()) {
-            errors[i] = OPC_E_BADRIGHTS;
+        if (const HRESULT checked = CheckReadable(item); FAILED(checked)) {
+            errors[i] = checked;
             continue;
         }
         // Inactive groups and items have no cache worth serving: they always read the device.

@@ -103,6 +103,13 @@ constexpr unsigned kSetValueCode = 5008;
 constexpr unsigned kSetValueSize = 76;
 constexpr unsigned kControlCode = 6112;
 constexpr unsigned kControlSize = 152;
+// Payload offsets: both messages begin alike and carry the 8-byte value at their own place.
+constexpr std::size_t kStationText = 0;  // 32 bytes, at most 31 characters
+constexpr std::size_t kPointText = 32;   // 32 bytes, at most 31 characters
+constexpr std::size_t kKind = 64;
+constexpr std::size_t kSetValueValue = 68;
+constexpr std::size_t kControlValue = 132;
+constexpr std::size_t kControlConstant = 144;  // the constant 1000
 }  // namespace message
 
 }  // namespace rt

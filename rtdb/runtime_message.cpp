@@ -8,12 +8,7 @@
 namespace rtdb {
 namespace {
 
-constexpr std::size_t kStationText = 0;
-constexpr std::size_t kPointText = 32;
-constexpr std::size_t kKind = 64;
-constexpr std::size_t kSetValue = 68;
-constexpr std::size_t kControlValue = 132;
-constexpr std::size_t kControlConstant = 144;
+using namespace rt::message;
 constexpr std::int32_t kControlConstantValue = 1000;
 
 void PutText(RuntimeMessage& message, std::size_t at, std::string_view text) {
@@ -45,7 +40,7 @@ bool BuildRuntimeMessage(const PointDescriptor& point, const VARIANT& value, Run
     PutText(message, kStationText, point.Station());
     PutText(message, kPointText, point.Point());
     Put<std::int32_t>(message, kKind, point.pointKind);
-    std::memcpy(message.payload.data() + (control ? kControlValue : kSetValue), field.data(), field.size());
+    std::memcpy(message.payload.data() + (control ? kControlValue : kSetValueValue), field.data(), field.size());
     if (control) Put<std::int32_t>(message, kControlConstant, kControlConstantValue);
     return true;
 }

@@ -29,21 +29,11 @@ void COPCServer::UpdateGroups(DWORD elapsed, CallbackOutbox& outbox) {
 }
 
 HRESULT COPCServer::EnumConnectionPoints(IEnumConnectionPoints** ppEnum) {
-    if (ppEnum == nullptr) return E_POINTER;
-    *ppEnum = nullptr;
-    std::vector<ComPtr<IConnectionPoint>> points{ComPtr<IConnectionPoint>(&shutdown_)};
-    auto enumerator = korvex::com::make<korvex::com::ConnectionPointEnumerator>(std::move(points));
-    if (!enumerator) return E_OUTOFMEMORY;
-    return enumerator->QueryInterface(IID_IEnumConnectionPoints, reinterpret_cast<void**>(ppEnum));
+    return shutdown_.EnumerateAsOnlyPoint(ppEnum);
 }
 
 HRESULT COPCServer::FindConnectionPoint(REFIID riid, IConnectionPoint** ppCP) {
-    if (ppCP == nullptr) return E_POINTER;
-    *ppCP = nullptr;
-    if (riid != IID_IOPCShutdown) return CONNECT_E_NOCONNECTION;
-    *ppCP = &shutdown_;
-    shutdown_.AddRef();
-    return S_OK;
+    return shutdown_.FindAsOnlyPoint(riid, ppCP);
 }
 
 namespace server {

@@ -5,19 +5,13 @@
 
 namespace sim {
 
-namespace {
-constexpr std::size_t kStation = 0;
-constexpr std::size_t kPoint = 32;
-constexpr std::size_t kKind = 64;
-constexpr std::size_t kSetValueValue = 68;
-constexpr std::size_t kControlValue = 132;
-}  // namespace
+using namespace rt::message;
 
 std::optional<RuntimeWrite> decodeRuntimeMessage(std::uint32_t code, std::span<const std::byte> payload) {
     std::size_t valueOffset;
-    if (code == rt::message::kSetValueCode && payload.size() == rt::message::kSetValueSize)
+    if (code == kSetValueCode && payload.size() == kSetValueSize)
         valueOffset = kSetValueValue;
-    else if (code == rt::message::kControlCode && payload.size() == rt::message::kControlSize)
+    else if (code == kControlCode && payload.size() == kControlSize)
         valueOffset = kControlValue;
     else
         return std::nullopt;
@@ -25,8 +19,8 @@ std::optional<RuntimeWrite> decodeRuntimeMessage(std::uint32_t code, std::span<c
     RuntimeWrite write;
     write.kind = static_cast<std::int32_t>(rtimage::readU32(payload.data() + kKind));
     if (write.kind != rt::kAnalogKind && write.kind != rt::kSwitchKind) return std::nullopt;
-    write.station = rtimage::readText(payload.data() + kStation, rt::kNameField);
-    write.point = rtimage::readText(payload.data() + kPoint, rt::kNameField);
+    write.station = rtimage::readText(payload.data() + kStationText, rt::kNameField);
+    write.point = rtimage::readText(payload.data() + kPointText, rt::kNameField);
     write.analogValue = rtimage::readDouble(payload.data() + valueOffset);
     write.switchState = std::to_integer<std::uint8_t>(payload[valueOffset]);
     return write;
