@@ -10,25 +10,29 @@
 
 #include <vector>
 
-struct DataChangeCallback {
+struct GroupCallback {
+    enum class Kind { DataChange, ReadComplete, WriteComplete, CancelComplete };
+
+    Kind kind = Kind::DataChange;
     std::vector<korvex::com::ComPtr<IOPCDataCallback>> sinks;
+    DWORD transactionId = 0;  // 0 for the data changes of the update cycle
     OPCHANDLE clientGroupHandle = 0;
-    HRESULT masterQuality = S_OK;
-    HRESULT masterError = S_OK;
+    HRESULT masterQuality = S_OK;  // not sent with write and cancel completions
+    HRESULT masterError = S_OK;    // not sent with cancel completions
     std::vector<OPCHANDLE> clientHandles;
-    std::vector<VARIANT> values;  // owned: cleared after sending
+    std::vector<VARIANT> values;  // owned: cleared on destruction; data changes and read completions
     std::vector<WORD> qualities;
     std::vector<FILETIME> timestamps;
     std::vector<HRESULT> errors;
 
-    DataChangeCallback() = default;
-    DataChangeCallback(DataChangeCallback&&) = default;
-    DataChangeCallback& operator=(DataChangeCallback&&) = default;
-    ~DataChangeCallback();
+    GroupCallback() = default;
+    GroupCallback(GroupCallback&&) = default;
+    GroupCallback& operator=(GroupCallback&&) = default;
+    ~GroupCallback();
 
-    // OnDataChange with transaction 0 to every sink in subscription order; what a sink returns is
-    // ignored. An empty callback is a keep-alive.
+    // The callback's method on every sink in subscription order; what a sink returns is ignored.
+    // A data change without items is a keep-alive.
     void Send() const;
 };
 
-using CallbackOutbox = std::vector<DataChangeCallback>;
+using CallbackOutbox = std::vector<GroupCallback>;

@@ -65,7 +65,7 @@ void COPCGroup::Tick(DWORD elapsed, CallbackOutbox& outbox) {
         keepAliveElapsed_ = 0;
     }
     // A keep-alive goes whatever the group's active state and callback switch.
-    DataChangeCallback keepAlive;
+    GroupCallback keepAlive;
     keepAlive.sinks = dataCallbacks_.Sinks();
     keepAlive.clientGroupHandle = state().clientGroupHandle;
     if (!keepAlive.sinks.empty()) outbox.push_back(std::move(keepAlive));
@@ -99,7 +99,7 @@ void COPCGroup::Scan(CallbackOutbox& outbox) {
     // Changes made while callbacks are disabled are not sent later: the caches already hold them.
     if (changed.empty() || !callbacksEnabled_) return;
 
-    DataChangeCallback callback;
+    GroupCallback callback;
     callback.sinks = dataCallbacks_.Sinks();
     callback.clientGroupHandle = state_.clientGroupHandle;
     callback.clientHandles.reserve(changed.size());

@@ -39,7 +39,7 @@ void RunUpdateTick() {
         for (COPCServer* server : registry.entries()) server->UpdateGroups(kBaseRate, outbox);
     }
     // Every lock is released: a client may call the server from inside its callback.
-    for (const DataChangeCallback& callback : outbox) callback.Send();
+    for (const GroupCallback& callback : outbox) callback.Send();
 }
 
 void StartUpdateThread() {
