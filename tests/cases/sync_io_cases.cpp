@@ -9,8 +9,11 @@
 #include <gtest/gtest.h>
 #include <oleauto.h>
 
+#include <atomic>
+#include <chrono>
 #include <cmath>
 #include <cstring>
+#include <thread>
 #include <vector>
 
 namespace korvex::test {
@@ -311,6 +314,38 @@ TEST_F(SyncIO, RuntimeReceivesTheExactMessages) {
         EXPECT_TRUE(received[i].applied);
     }
     Write({setpoint, speed}, {Number(VT_R4, 50), Number(VT_R4, 1450)}, S_OK);
+}
+
+// A runtime whose window stops answering fails the write of that moment after a bounded wait;
+// reads of other points go on meanwhile, and writes work again once the runtime does.
+TEST_F(SyncIO, HungRuntimeFailsOnlyTheWrite) {
+    if (!CrossProcess()) GTEST_SKIP() << "the simulator's window hangs on command";
+    SimulatorControl simulator;
+    const OPCHANDLE setpoint = AddItem(kSetpoint);
+    const OPCHANDLE busbar = AddItem(kBusbar);
+    simulator.ok("hang 30");
+    std::atomic<bool> writing = true;
+    std::vector<HRESULT> errors;
+    const auto started = std::chrono::steady_clock::now();
+    std::thread writer([&] {
+        errors = Write({setpoint}, {Number(VT_R4, 25)}, S_FALSE);
+        writing = false;
+    });
+    int readsDuringWrite = 0;
+    while (writing) {
+        auto r = Read(OPC_DS_DEVICE, {busbar});
+        EXPECT_HR(r->hr, S_OK);
+        EXPECT_EQ(r->states[0].wQuality, 0xC0);
+        if (writing) ++readsDuringWrite;
+    }
+    writer.join();
+    const auto waited = std::chrono::steady_clock::now() - started;
+    simulator.ok("resume");
+    EXPECT_EQ(errors, std::vector<HRESULT>{E_FAIL});
+    // Far below the 30 s the runtime hangs: the wait is bounded.
+    EXPECT_LT(waited, std::chrono::seconds(10));
+    EXPECT_GT(readsDuringWrite, 2) << "reads of another point waited for the write";
+    EXPECT_EQ(Write({setpoint}, {Number(VT_R4, 50)}, S_OK), std::vector<HRESULT>{S_OK});
 }
 
 TEST_F(SyncIO, CallLevelCodes) {
