@@ -24,6 +24,7 @@ using namespace std::chrono_literals;
 
 constexpr unsigned kWorkersPerProcess = kStressSlots / 2;
 constexpr auto kDuration = 5s;
+constexpr unsigned kBaseItems = 2000;
 
 // The group's interface marshaled into a file, for the other process to unmarshal once.
 void MarshalToFile(IOPCItemMgt* items, const std::string& path) {
@@ -72,6 +73,9 @@ TEST(ItemStress, ThreadsOfTwoProcessesShareOneGroup) {
                                IID_IOPCItemMgt, reinterpret_cast<LPUNKNOWN*>(items.ReleaseAndGetAddressOf())),
               S_OK);
 
+    const std::vector<OPCHANDLE> base = AddStressBase(items.Get(), kBaseItems);
+    ASSERT_EQ(base.size(), kBaseItems) << "adding the base items";
+
     TempDirectory folder("item-stress");
     const std::string marshaled = folder.path() + "\\group.bin";
     MarshalToFile(items.Get(), marshaled);
@@ -97,7 +101,7 @@ TEST(ItemStress, ThreadsOfTwoProcessesShareOneGroup) {
     moving = false;
     mover.join();
 
-    std::set<OPCHANDLE> kept;
+    std::set<OPCHANDLE> kept(base.begin(), base.end());
     long operations = 0;
     for (const StressReport& report : reports) {
         for (const std::string& fault : report.faults) ADD_FAILURE() << fault;
@@ -116,7 +120,7 @@ TEST(ItemStress, ThreadsOfTwoProcessesShareOneGroup) {
         if (word == "done" && lines >> value) done = value > 0;
     }
     EXPECT_TRUE(done) << "the other process did no work: " << other.output();
-    EXPECT_EQ(kept.size(), kStressSlots * 2u) << "each worker leaves its last batch";
+    EXPECT_EQ(kept.size(), kBaseItems + kStressSlots * 2u) << "each worker leaves its last batch";
 
     // Exactly the items the workers left are in the group: none lost, none left over.
     EXPECT_EQ(EnumeratedClientHandles(items.Get()), kept);

@@ -35,7 +35,13 @@ constexpr StressItem kStressItems[] = {
     {L"PumpStation.switch.Pump2Running", L"PumpStation.4.Pump2Running", VT_BOOL},
     {L"WeatherMast.analog.AirTemperature", L"WeatherMast.3.AirTemperature", VT_R4},
     {L"Reservoir.switch.GateOpen", L"Reservoir.4.GateOpen", VT_BOOL},
+    // The base load: points no worker touches.
+    {L"WeatherMast.analog.WindSpeed", L"WeatherMast.3.WindSpeed", VT_R4},
+    {L"WeatherMast.analog.Humidity", L"WeatherMast.3.Humidity", VT_R4},
+    {L"Reservoir.switch.OverflowAlarm", L"Reservoir.4.OverflowAlarm", VT_BOOL},
+    {L"PumpStation.analog.DischargeHeaderPressureSensorA1", L"PumpStation.3.DischargeHeaderPressureSensorA1", VT_R4},
 };
+constexpr unsigned kFirstBasePoint = 12;
 constexpr unsigned kPointsPerSlot = 2;
 
 // worker (8 bits) | sequence (20 bits) | item index (4 bits)
@@ -182,6 +188,25 @@ private:
 };
 
 }  // namespace
+
+std::vector<OPCHANDLE> AddStressBase(IOPCItemMgt* items, unsigned count) {
+    std::vector<OPCITEMDEF> defs(count);
+    std::vector<OPCHANDLE> clientHandles(count);
+    for (unsigned i = 0; i < count; ++i) {
+        const unsigned index = kFirstBasePoint + i % (std::size(kStressItems) - kFirstBasePoint);
+        defs[i].szAccessPath = const_cast<LPWSTR>(L"");
+        defs[i].szItemID = const_cast<LPWSTR>(kStressItems[index].itemId);
+        defs[i].bActive = TRUE;
+        defs[i].hClient = clientHandles[i] = MakeClientHandle(0, i, index);
+    }
+    OPCITEMRESULT* results = nullptr;
+    HRESULT* errors = nullptr;
+    if (items->AddItems(count, defs.data(), &results, &errors) != S_OK) clientHandles.clear();
+    for (unsigned i = 0; results && i < count; ++i) CoTaskMemFree(results[i].pBlob);
+    CoTaskMemFree(results);
+    CoTaskMemFree(errors);
+    return clientHandles;
+}
 
 StressReport RunItemStress(IOPCItemMgt* items, unsigned workerId, unsigned slot, std::chrono::milliseconds duration) {
     return Worker(items, workerId, slot).Run(duration);

@@ -25,6 +25,10 @@ inline constexpr float kStressSetpointValues[] = {20.0f, 80.0f};
 // Worker slots: six, each with its own points.
 inline constexpr unsigned kStressSlots = 6;
 
+// Items of other points that stay in the group all the time, so that every operation on the
+// group's list and index has a long list to work on; returns their client handles (none on failure).
+std::vector<OPCHANDLE> AddStressBase(IOPCItemMgt* items, unsigned count);
+
 // Runs until `duration` has passed; `items` may be a proxy shared with other threads.
 StressReport RunItemStress(IOPCItemMgt* items, unsigned workerId, unsigned slot, std::chrono::milliseconds duration);
 

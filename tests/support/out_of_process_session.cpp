@@ -71,6 +71,8 @@ void StartServerSide() {
     CoInitializeEx(nullptr, COINIT_MULTITHREADED);
     RegisterProxy();
     g_simulator = std::make_unique<ChildProcess>(startSimulator({"--frozen", "--registry"}));
+    // The server looks for the runtime once, when it starts: the mailbox must be published by then.
+    ASSERT_TRUE(g_simulator->waitForLine("ready", std::chrono::seconds(60))) << g_simulator->output();
     RegisterServer();
 }
 
