@@ -1,6 +1,7 @@
 // What a proxy never lets reach the browse, property and item IO operations (null pointers), and
 // the failed server state: in process, on the server object itself.
 #include "tests/support/hresult.h"
+#include "tests/support/in_process_session.h"
 #include "tests/support/server_session.h"
 
 #include "opcerror.h"
@@ -158,6 +159,53 @@ TEST_F(BrowseInProcess, FailedServerRefusesWork) {
     };
     for (const auto& c : cases) EXPECT_HR(c.hr, c.expected) << c.call;
     EXPECT_TRUE(!values && !errors && !records && !elements && !strings && !text && !ids) << "nothing handed out";
+}
+
+// Last in this program: the runtime goes away for good.
+TEST_F(BrowseInProcess, RuntimeGoneFailsDeviceReadsAndWritesOnly) {
+    LPCWSTR ids[] = {L"NorthSubstation.analog.Setpoint", L"NorthSubstation.switch.Breaker1"};
+    DWORD device[] = {0, 0};
+    VARIANT* values = nullptr;
+    WORD* qualities = nullptr;
+    FILETIME* stamps = nullptr;
+    HRESULT* errors = nullptr;
+    ASSERT_HR(io_->Read(2, ids, device, &values, &qualities, &stamps, &errors), S_OK);
+    EXPECT_EQ(values[0].fltVal, 50.0f);
+    for (void* p : {static_cast<void*>(values), static_cast<void*>(qualities), static_cast<void*>(stamps),
+                    static_cast<void*>(errors)})
+        CoTaskMemFree(p);
+
+    SessionRuntime().CloseWindow();
+    Sleep(100);  // past the interval in which the runtime is taken as alive
+    const struct {
+        DWORD maxAge;
+        HRESULT hr;
+        HRESULT item;
+    } reads[] = {{0, S_FALSE, E_FAIL}, {1, S_FALSE, E_FAIL}, {0xFFFFFFFF, S_OK, S_OK}};
+    for (const auto& r : reads) {
+        DWORD ages[] = {r.maxAge, r.maxAge};
+        EXPECT_HR(io_->Read(2, ids, ages, &values, &qualities, &stamps, &errors), r.hr) << r.maxAge;
+        for (int i = 0; i < 2; ++i) EXPECT_HR(errors[i], r.item) << r.maxAge << " entry " << i;
+        if (SUCCEEDED(r.item)) {
+            EXPECT_EQ(values[0].fltVal, 50.0f) << "the cache keeps the last reading";
+            EXPECT_EQ(qualities[0], 0xC0);
+        } else {
+            EXPECT_EQ(values[0].vt, VT_EMPTY);
+            EXPECT_EQ(qualities[0], 0);
+        }
+        for (void* p : {static_cast<void*>(values), static_cast<void*>(qualities), static_cast<void*>(stamps),
+                        static_cast<void*>(errors)})
+            CoTaskMemFree(p);
+    }
+    OPCITEMVQT vqt[2]{};
+    vqt[0].vDataValue.vt = VT_R4;
+    vqt[0].vDataValue.fltVal = 20.0f;
+    vqt[1].vDataValue.vt = VT_R8;  // needs conversion: the clamp is lost to the failed write
+    vqt[1].vDataValue.dblVal = 1.0;
+    EXPECT_HR(io_->WriteVQT(2, ids, vqt, &errors), S_FALSE);
+    EXPECT_HR(errors[0], E_FAIL);
+    EXPECT_HR(errors[1], E_FAIL);
+    CoTaskMemFree(errors);
 }
 
 }  // namespace
