@@ -7,6 +7,8 @@
 #include "opcda.h"
 
 #include <string>
+#include <string_view>
+#include <vector>
 
 namespace browse {
 
