@@ -264,6 +264,24 @@ bool COPCAddressSpaceMgt::WritePointValue(DWORD pointNumber, const VARIANT& valu
     return rtdb::SendRuntimeMessage(access_->scadaWindow(), message);
 }
 
+bool COPCAddressSpaceMgt::ReadPointIntoCache(COPCItem& point, values::ValueRecord& reading) const {
+    VARIANT value;
+    VariantInit(&value);
+    WORD quality = values::kQualityBad;
+    FILETIME timestamp{};
+    std::lock_guard guard(point.lock());
+    if (!ReadPointValue(point.serverHandle(), &value, &quality, &timestamp)) return false;
+    values::StoreValue(point.cache(), point.canonicalType(), &value, &quality, &timestamp);
+    reading = point.cache();
+    return true;
+}
+
+bool COPCAddressSpaceMgt::WritePoint(COPCItem& point, const VARIANT& value, const WORD* quality,
+                                     const FILETIME* timestamp) const {
+    std::lock_guard guard(point.lock());
+    return WritePointValue(point.serverHandle(), value, quality, timestamp);
+}
+
 bool COPCAddressSpaceMgt::IsValidItemIdSyntax(std::string_view itemId) {
     if (itemId.empty()) return false;
     for (const char c : itemId) {

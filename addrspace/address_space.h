@@ -3,6 +3,7 @@
 // numbered from 1; the number is the server handle of every item of the point).
 #pragma once
 
+#include "addrspace/browse_continuation.h"
 #include "group/opc_item.h"
 #include "rtdb/data_access.h"
 
@@ -65,8 +66,16 @@ public:
     // False, nothing sent, for an unknown point or a runtime that has gone; false too when the
     // runtime's window did not take the message in time.
     bool WritePointValue(DWORD pointNumber, const VARIANT& value, const WORD* quality, const FILETIME* timestamp) const;
+    // A device read of one point: under the point's lock, reads it and stores the reading in its
+    // cache, which `reading` receives. False, cache unchanged, when the read fails.
+    bool ReadPointIntoCache(COPCItem& point, values::ValueRecord& reading) const;
+    // WritePointValue of the point under its lock.
+    bool WritePoint(COPCItem& point, const VARIANT& value, const WORD* quality, const FILETIME* timestamp) const;
     // The data access the space was built from; null before the build.
     rtdb::CDataAccessEx* dataAccess() const { return access_; }
+
+    // The record of the last DA 3.0 browse computed afresh, shared by every client.
+    BrowseContinuation& browseContinuation() const { return continuation_; }
 
     // Non-empty and only A-Z, a-z, 0-9, '_' and '.'.
     static bool IsValidItemIdSyntax(std::string_view itemId);
@@ -101,4 +110,5 @@ private:
     std::vector<rtdb::PointRecord> pointRecords_;
     std::vector<DWORD> pointByNodeId_;  // node id -> point number, 0 for none
     std::atomic<DWORD> pointCount_{0};   // published after every point item is complete
+    mutable BrowseContinuation continuation_;
 };

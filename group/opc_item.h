@@ -5,9 +5,21 @@
 #include "point_descriptor.h"
 #include "values/value_record.h"
 
+#include <array>
 #include <atomic>
 #include <mutex>
+#include <span>
 #include <string>
+#include <string_view>
+
+// One property of a point: its name (the last part of its property item ID), ID and declared type.
+// The values are not stored with the records: they come from the descriptor and, for the value,
+// quality and timestamp, from the point's cache at the moment they are asked for.
+struct PropertyRecord {
+    std::string_view name;
+    DWORD id = 0;
+    VARTYPE type = VT_EMPTY;
+};
 
 class COPCItem {
 public:
@@ -16,7 +28,10 @@ public:
     COPCItem(const COPCItem&) = delete;
     COPCItem& operator=(const COPCItem&) = delete;
 
-    void ApplyDescriptor(const PointDescriptor& descriptor) { descriptor_ = descriptor; }
+    void ApplyDescriptor(const PointDescriptor& descriptor) {
+        descriptor_ = descriptor;
+        FillPropertyRecords();
+    }
     void SetServerHandle(DWORD handle) { serverHandle_ = handle; }
     void SetItemId(std::string itemId) { itemId_ = std::move(itemId); }
 
@@ -38,13 +53,47 @@ public:
         return value_;
     }
 
+    // The point's properties in list order: 1 to 8, then "Units" (100), "Description" (101),
+    // "fHLimit" (104) and "fLLimit" (105) as the descriptor has them.
+    std::span<const PropertyRecord> properties() const { return {properties_.data(), propertyCount_}; }
+    // The record of a property ID, or null when the point does not have it.
+    const PropertyRecord* FindProperty(DWORD id) const {
+        for (const PropertyRecord& record : properties())
+            if (record.id == id) return &record;
+        return nullptr;
+    }
     // Set when the update cycle or an asynchronous read has read the point in the current tick.
     std::atomic<bool> readThisTick{false};
 
 private:
+    void FillPropertyRecords();
+
     PointDescriptor descriptor_;
+    std::array<PropertyRecord, 12> properties_{};
+    std::size_t propertyCount_ = 0;
     DWORD serverHandle_ = 0;
     std::string itemId_;
     mutable std::mutex lock_;
     values::ValueRecord value_;
 };
+
+inline void COPCItem::FillPropertyRecords() {
+    const PointDescriptor& d = descriptor_;
+    std::size_t n = 0;
+    auto add = [&](std::string_view name, DWORD id, VARTYPE type) { properties_[n++] = {name, id, type}; };
+    add("DataType", 1, VT_I2);
+    add("Value", 2, d.canonicalType);
+    add("Quality", 3, VT_I2);
+    add("TimeStamp", 4, VT_DATE);
+    add("AccessRights", 5, VT_I4);
+    add("ScanRate", 6, VT_R4);
+    add("EUType", 7, VT_I4);
+    add("EUInfo", 8, VT_ARRAY | VT_BSTR);
+    if (d.hasUnits) add("Units", 100, VT_BSTR);
+    if (d.hasDescription) add("Description", 101, VT_BSTR);
+    if (d.hasLimits) {
+        add("fHLimit", 104, VT_R8);
+        add("fLLimit", 105, VT_R8);
+    }
+    propertyCount_ = n;
+}

@@ -48,16 +48,7 @@ std::vector<COPCGroup::ItemView> COPCGroup::ViewItems(DWORD count, const OPCHAND
 }
 
 bool COPCGroup::DeviceRead(OPCHANDLE serverHandle, COPCItem& point, values::ValueRecord& reading) {
-    VARIANT value;
-    VariantInit(&value);
-    WORD quality = values::kQualityBad;
-    FILETIME timestamp{};
-    {
-        std::lock_guard pointGuard(point.lock());
-        if (!server::AddressSpace().ReadPointValue(point.serverHandle(), &value, &quality, &timestamp)) return false;
-        values::StoreValue(point.cache(), point.canonicalType(), &value, &quality, &timestamp);
-        reading = point.cache();
-    }
+    if (!server::AddressSpace().ReadPointIntoCache(point, reading)) return false;
     // The point's lock is let go before the group's is taken: the update cycle takes them the
     // other way round.
     std::lock_guard guard(lock_);
@@ -66,11 +57,7 @@ bool COPCGroup::DeviceRead(OPCHANDLE serverHandle, COPCItem& point, values::Valu
 }
 
 HRESULT COPCGroup::WriteItem(const ItemView& item, VARIANT value, const WORD* quality, const FILETIME* timestamp) {
-    const HRESULT tested = WriteTest(item.point->descriptor(), value);
-    if (FAILED(tested)) return tested;
-    std::lock_guard pointGuard(item.point->lock());
-    if (!server::AddressSpace().WritePointValue(item.point->serverHandle(), value, quality, timestamp)) return E_FAIL;
-    return tested;
+    return TestAndWritePoint(server::AddressSpace(), *item.point, value, quality, timestamp);
 }
 
 HRESULT COPCGroup::Read(OPCDATASOURCE dwSource, DWORD dwCount, OPCHANDLE* phServer, OPCITEMSTATE** ppItemValues,

@@ -1,5 +1,6 @@
 #include "group/write_test.h"
 
+#include "com/variant.h"
 #include "opcerror.h"
 #include "values/coercion.h"
 
@@ -22,4 +23,16 @@ HRESULT WriteTest(const PointDescriptor& point, VARIANT& value) {
             return OPC_E_RANGE;
     }
     return S_OK;
+}
+
+HRESULT TestAndWritePoint(const COPCAddressSpaceMgt& space, COPCItem& point, const VARIANT& value,
+                          const WORD* quality, const FILETIME* timestamp) {
+    // The test converts in place: it works on a copy of its own, so the caller's value (a BSTR,
+    // say) is neither changed nor freed.
+    korvex::com::Variant converted;
+    if (FAILED(converted.copyFrom(value))) return E_OUTOFMEMORY;
+    const HRESULT tested = WriteTest(point.descriptor(), converted.get());
+    if (FAILED(tested)) return tested;
+    if (!space.WritePoint(point, converted.get(), quality, timestamp)) return E_FAIL;
+    return tested;
 }

@@ -1,6 +1,7 @@
 // The test every write runs before its value goes to the runtime.
 #pragma once
 
+#include "addrspace/address_space.h"
 #include "group/point_descriptor.h"
 
 #include <oaidl.h>
@@ -10,3 +11,9 @@
 // `value` converted in place and no range test, for a value of another type; OPC_E_RANGE for a
 // canonical value outside the limits of a point with an engineering range; else S_OK.
 HRESULT WriteTest(const PointDescriptor& point, VARIANT& value);
+
+// A write of one point as every write interface makes it: the write test, then the write to the
+// runtime under the point's lock (E_FAIL when it does not get there). Quality and timestamp are
+// passed on only where given.
+HRESULT TestAndWritePoint(const COPCAddressSpaceMgt& space, COPCItem& point, const VARIANT& value, const WORD* quality,
+                          const FILETIME* timestamp);

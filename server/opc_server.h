@@ -15,6 +15,7 @@
 
 class COPCServer final
     : public korvex::com::ComObject<COPCServer, IOPCServer, IOPCCommon, IOPCServerPublicGroups,
+                                    IOPCBrowseServerAddressSpace, IOPCItemProperties, IOPCBrowse, IOPCItemIO,
                                     IConnectionPointContainer> {
 public:
     COPCServer();
@@ -47,6 +48,39 @@ public:
     HRESULT STDMETHODCALLTYPE GetPublicGroupByName(LPCWSTR szName, REFIID riid, LPUNKNOWN* ppUnk) override;
     HRESULT STDMETHODCALLTYPE RemovePublicGroup(OPCHANDLE hServerGroup, BOOL bForce) override;
 
+    // IOPCBrowseServerAddressSpace: hierarchical browsing from this client's own position.
+    HRESULT STDMETHODCALLTYPE QueryOrganization(OPCNAMESPACETYPE* pNameSpaceType) override;
+    HRESULT STDMETHODCALLTYPE ChangeBrowsePosition(OPCBROWSEDIRECTION dwBrowseDirection, LPCWSTR szString) override;
+    HRESULT STDMETHODCALLTYPE BrowseOPCItemIDs(OPCBROWSETYPE dwBrowseFilterType, LPCWSTR szFilterCriteria,
+                                               VARTYPE vtDataTypeFilter, DWORD dwAccessRightsFilter,
+                                               LPENUMSTRING* ppIEnumString) override;
+    HRESULT STDMETHODCALLTYPE GetItemID(LPWSTR szItemDataID, LPWSTR* szItemID) override;
+    HRESULT STDMETHODCALLTYPE BrowseAccessPaths(LPCWSTR szItemID, LPENUMSTRING* ppIEnumString) override;
+
+    // IOPCItemProperties
+    HRESULT STDMETHODCALLTYPE QueryAvailableProperties(LPWSTR szItemID, DWORD* pdwCount, DWORD** ppPropertyIDs,
+                                                       LPWSTR** ppDescriptions, VARTYPE** ppvtDataTypes) override;
+    HRESULT STDMETHODCALLTYPE GetItemProperties(LPWSTR szItemID, DWORD dwCount, DWORD* pdwPropertyIDs,
+                                                VARIANT** ppvData, HRESULT** ppErrors) override;
+    HRESULT STDMETHODCALLTYPE LookupItemIDs(LPWSTR szItemID, DWORD dwCount, DWORD* pdwPropertyIDs,
+                                            LPWSTR** ppszNewItemIDs, HRESULT** ppErrors) override;
+
+    // IOPCBrowse
+    HRESULT STDMETHODCALLTYPE GetProperties(DWORD dwItemCount, LPWSTR* pszItemIDs, BOOL bReturnPropertyValues,
+                                            DWORD dwPropertyCount, DWORD* pdwPropertyIDs,
+                                            OPCITEMPROPERTIES** ppItemProperties) override;
+    HRESULT STDMETHODCALLTYPE Browse(LPWSTR szItemID, LPWSTR* pszContinuationPoint, DWORD dwMaxElementsReturned,
+                                     OPCBROWSEFILTER dwBrowseFilter, LPWSTR szElementNameFilter,
+                                     LPWSTR szVendorFilter, BOOL bReturnAllProperties, BOOL bReturnPropertyValues,
+                                     DWORD dwPropertyCount, DWORD* pdwPropertyIDs, BOOL* pbMoreElements,
+                                     DWORD* pdwCount, OPCBROWSEELEMENT** ppBrowseElements) override;
+
+    // IOPCItemIO: reads and writes by item ID, without a group.
+    HRESULT STDMETHODCALLTYPE Read(DWORD dwCount, LPCWSTR* pszItemIDs, DWORD* pdwMaxAge, VARIANT** ppvValues,
+                                   WORD** ppwQualities, FILETIME** ppftTimeStamps, HRESULT** ppErrors) override;
+    HRESULT STDMETHODCALLTYPE WriteVQT(DWORD dwCount, LPCWSTR* pszItemIDs, OPCITEMVQT* pItemVQT,
+                                       HRESULT** ppErrors) override;
+
     // IConnectionPointContainer: one connection point, for IOPCShutdown.
     HRESULT STDMETHODCALLTYPE EnumConnectionPoints(IEnumConnectionPoints** ppEnum) override;
     HRESULT STDMETHODCALLTYPE FindConnectionPoint(REFIID riid, IConnectionPoint** ppCP) override;
@@ -59,7 +93,8 @@ private:
 
     const std::shared_ptr<GroupTable> groups_ = std::make_shared<GroupTable>();
     korvex::com::ConnectionPoint<IOPCShutdown> shutdown_{identity(), this};
-    mutable std::mutex lock_;  // the locale and the client name
+    mutable std::mutex lock_;  // the locale, the client name and the browse position
     LCID localeId_ = kSupportedLocales[0];
     std::wstring clientName_;
+    DWORD browsePosition_ = 0;  // node number of the hierarchical browse position; 0: the root
 };

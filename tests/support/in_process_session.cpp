@@ -4,6 +4,7 @@
 #include "tests/support/server_session.h"
 
 #include "addrspace/address_space.h"
+#include "com/string_convert.h"
 #include "rtdb/data_access.h"
 #include "server/server_module.h"
 
@@ -15,7 +16,7 @@
 namespace korvex::test {
 namespace {
 
-// The part of the sample plant that the shared cases name, with the same initial values.
+// The sample plant, with the same names, flags and initial values.
 std::vector<rtimage::Station> SessionPlant() {
     rtimage::Station north{"NorthSubstation", true, {}, {}};
     north.analogs.push_back({"BusbarVoltage", "10 kV busbar voltage, kV", 11.5, 9.5, false, 10.5});
@@ -25,10 +26,24 @@ std::vector<rtimage::Station> SessionPlant() {
     north.switches.push_back({"Breaker2", "Feeder 2 circuit breaker", false, 0});
     north.switches.push_back({"ProtectionTrip", "Protection relay trip signal", false, 2});
     rtimage::Station pumps{"PumpStation", false, {}, {}};
-    pumps.analogs.push_back({"TankLevel", "Suction tank level", 10, 0, false, 2});
+    pumps.analogs.push_back({"TankLevel",
+                             "Suction tank level, m; measured by the ultrasonic sensor on the north wall of the tank",
+                             10, 0, false, 2});
     pumps.analogs.push_back({"PumpSpeed", "Pump 1 speed setpoint, rpm", 0, 0, true, 1450});
     pumps.analogs.push_back({"Flow Rate", "Discharge flow, m3/h", 250, 0, false, 120});
-    return {north, pumps};
+    // Stored in the ANSI code page, as the simulator stores it.
+    pumps.analogs.push_back({com::toNarrow(L"\u51FA\u6C34\u6E29\u5EA6"), "Outlet water temperature, C", 40, 0, false, 18.5});
+    pumps.analogs.push_back({"DischargeHeaderPressureSensorA1", "Discharge header pressure, bar", 16, 0, false, 6.25});
+    pumps.switches.push_back({"Pump1Running", "Pump 1 running", true, 1});
+    pumps.switches.push_back({"Pump2Running", "Pump 2 running", true, 0});
+    rtimage::Station weather{"WeatherMast", true, {}, {}};
+    weather.analogs.push_back({"AirTemperature", "Air temperature, C", 60, -40, false, 15});
+    weather.analogs.push_back({"WindSpeed", "Wind speed, m/s", 60, 0, false, 4.5});
+    weather.analogs.push_back({"Humidity", "Relative humidity, percent", 50, 50, false, 63});
+    rtimage::Station reservoir{"Reservoir", false, {}, {}};
+    reservoir.switches.push_back({"GateOpen", "Spillway gate open", true, 0});
+    reservoir.switches.push_back({"OverflowAlarm", "Overflow alarm", false, 0});
+    return {north, pumps, weather, reservoir};
 }
 
 std::unique_ptr<InProcessRuntime> g_runtime;

@@ -13,4 +13,8 @@ struct Options {
 // beside the naive baseline.
 void RunAddressSpaceBench(const Options& options);
 
+// Flat browse of every point; DA 3.0 browse of a 1,000-point kind branch page by page, beside a
+// baseline that copies and searches the whole list for every page.
+void RunBrowseBench(const Options& options);
+
 }  // namespace bench

@@ -21,6 +21,7 @@ struct Section {
 constexpr Section kSections[] = {
     {"addrspace", "address-space build; item ID, node and point lookups beside the baseline",
      bench::RunAddressSpaceBench},
+    {"browse", "flat browse of every point; paged DA 3.0 browse beside the baseline", bench::RunBrowseBench},
 };
 
 bool ParseCount(std::string_view text, int& count) {

@@ -1,0 +1,99 @@
+// IOPCBrowse of the server object: DA 3.0 browsing of any node by item ID, paged through the
+// process-wide continuation record, and the properties of many items at once.
+#include "server/opc_server.h"
+
+#include "addrspace/address_space.h"
+#include "addrspace/item_properties.h"
+#include "addrspace/opc_browse.h"
+#include "com/string_convert.h"
+#include "com/task_memory.h"
+#include "opcerror.h"
+#include "server/process_state.h"
+
+using korvex::com::TaskArray;
+
+namespace {
+
+std::wstring Text(LPCWSTR text) { return text ? std::wstring(text) : std::wstring(); }
+
+}  // namespace
+
+HRESULT COPCServer::GetProperties(DWORD dwItemCount, LPWSTR* pszItemIDs, BOOL bReturnPropertyValues,
+                                  DWORD dwPropertyCount, DWORD* pdwPropertyIDs,
+                                  OPCITEMPROPERTIES** ppItemProperties) {
+    if (server::IsFailed()) return E_FAIL;
+    if (ppItemProperties == nullptr || pszItemIDs == nullptr) return E_POINTER;
+    *ppItemProperties = nullptr;
+    if (dwItemCount == 0 || (dwPropertyCount > 0 && pdwPropertyIDs == nullptr)) return E_INVALIDARG;
+    const COPCAddressSpaceMgt& space = server::AddressSpace();
+    if (!space.IsBuilt()) return E_FAIL;
+
+    TaskArray<OPCITEMPROPERTIES, properties::ClearItemProperties> records;
+    if (FAILED(records.allocate(dwItemCount))) return E_OUTOFMEMORY;
+    const bool withValues = bReturnPropertyValues != FALSE;
+    for (DWORD i = 0; i < dwItemCount; ++i) {
+        OPCITEMPROPERTIES& record = records[i];
+        const LPCWSTR itemId = pszItemIDs[i];
+        if (itemId == nullptr || *itemId == L'\0') {
+            record.hrErrorID = OPC_E_INVALIDITEMID;
+            continue;
+        }
+        const DWORD nodeId = space.GetNodeId(space.ResolveItemId(korvex::com::toNarrow(itemId)));
+        if (nodeId == 0) {
+            record.hrErrorID = OPC_E_UNKNOWNITEMID;
+            continue;
+        }
+        const COPCItem* point = space.FindPointByNodeId(nodeId);
+        if (!point) {
+            // A station or kind branch has no properties: its record says so, the others stand.
+            record.hrErrorID = E_FAIL;
+            continue;
+        }
+        const HRESULT built = dwPropertyCount > 0
+                                  ? properties::GetSelectedProperties(point, dwPropertyCount, pdwPropertyIDs,
+                                                                      withValues, record)
+                                  : properties::GetAllProperties(point, withValues, record);
+        if (FAILED(built)) return built;
+    }
+    *ppItemProperties = records.release();
+    return S_OK;
+}
+
+HRESULT COPCServer::Browse(LPWSTR szItemID, LPWSTR* pszContinuationPoint, DWORD dwMaxElementsReturned,
+                           OPCBROWSEFILTER dwBrowseFilter, LPWSTR szElementNameFilter, LPWSTR szVendorFilter,
+                           BOOL bReturnAllProperties, BOOL bReturnPropertyValues, DWORD dwPropertyCount,
+                           DWORD* pdwPropertyIDs, BOOL* pbMoreElements, DWORD* pdwCount,
+                           OPCBROWSEELEMENT** ppBrowseElements) {
+    if (server::IsFailed()) return E_FAIL;
+    if (!pszContinuationPoint || !pbMoreElements || !pdwCount || !ppBrowseElements) return E_POINTER;
+    *pbMoreElements = FALSE;
+    *pdwCount = 0;
+    *ppBrowseElements = nullptr;
+    const COPCAddressSpaceMgt& space = server::AddressSpace();
+    if (!space.IsBuilt()) return E_FAIL;
+    if (!bReturnAllProperties && dwPropertyCount > 0 && pdwPropertyIDs == nullptr) return E_INVALIDARG;
+
+    browse::BrowseRequest request;
+    request.itemId = Text(szItemID);
+    request.continuationPoint = Text(*pszContinuationPoint);
+    request.maxElements = dwMaxElementsReturned;
+    request.browseFilter = dwBrowseFilter;
+    request.elementNameFilter = Text(szElementNameFilter);
+    request.vendorFilter = Text(szVendorFilter);
+    request.returnAllProperties = bReturnAllProperties != FALSE;
+    request.returnPropertyValues = bReturnPropertyValues != FALSE;
+    request.propertyCount = dwPropertyCount;
+    request.propertyIds = pdwPropertyIDs;
+    browse::BrowseResult result;
+    if (const HRESULT hr = browse::Browse(space, request, result); FAILED(hr)) return hr;
+
+    // The returned point is always a new string, the empty one included.
+    korvex::com::TaskString continuation = korvex::com::taskStringCopy(result.continuationPoint);
+    if (!continuation) return E_OUTOFMEMORY;
+    CoTaskMemFree(*pszContinuationPoint);
+    *pszContinuationPoint = continuation.release();
+    *pbMoreElements = result.continuationPoint.empty() ? FALSE : TRUE;
+    *pdwCount = static_cast<DWORD>(result.elements.size());
+    *ppBrowseElements = result.elements.release();
+    return S_OK;
+}
