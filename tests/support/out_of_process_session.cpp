@@ -79,6 +79,8 @@ void StartServerSide() {
     CoInitializeEx(nullptr, COINIT_MULTITHREADED);
     RegisterProxy();
     g_simulator = std::make_unique<ChildProcess>(startSimulator({"--frozen", "--registry"}));
+    // The server gives up at once when it finds no runtime: start it only once the plant is published.
+    ASSERT_TRUE(g_simulator->waitForLine("ready")) << g_simulator->output();
     RegisterServer();
 }
 
