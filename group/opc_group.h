@@ -12,8 +12,8 @@
 #include "opcda.h"
 
 #include <memory>
-#include <optional>
 #include <mutex>
+#include <optional>
 #include <string>
 
 class COPCGroup final
