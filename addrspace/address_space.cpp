@@ -264,14 +264,18 @@ bool COPCAddressSpaceMgt::WritePointValue(DWORD pointNumber, const VARIANT& valu
     return rtdb::SendRuntimeMessage(access_->scadaWindow(), message);
 }
 
-bool COPCAddressSpaceMgt::ReadPointIntoCache(COPCItem& point, values::ValueRecord& reading) const {
+bool COPCAddressSpaceMgt::ReadPointIntoCache(COPCItem& point, values::ValueRecord& reading,
+                                             bool onceThisTick) const {
     VARIANT value;
     VariantInit(&value);
     WORD quality = values::kQualityBad;
     FILETIME timestamp{};
     std::lock_guard guard(point.lock());
-    if (!ReadPointValue(point.serverHandle(), &value, &quality, &timestamp)) return false;
-    values::StoreValue(point.cache(), point.canonicalType(), &value, &quality, &timestamp);
+    if (!onceThisTick || !point.readThisTick) {
+        if (!ReadPointValue(point.serverHandle(), &value, &quality, &timestamp)) return false;
+        values::StoreValue(point.cache(), point.canonicalType(), &value, &quality, &timestamp);
+        if (onceThisTick) point.readThisTick = true;
+    }
     reading = point.cache();
     return true;
 }

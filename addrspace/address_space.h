@@ -67,8 +67,9 @@ public:
     // runtime's window did not take the message in time.
     bool WritePointValue(DWORD pointNumber, const VARIANT& value, const WORD* quality, const FILETIME* timestamp) const;
     // A device read of one point: under the point's lock, reads it and stores the reading in its
-    // cache, which `reading` receives. False, cache unchanged, when the read fails.
-    bool ReadPointIntoCache(COPCItem& point, values::ValueRecord& reading) const;
+    // cache, which `reading` receives. False, cache unchanged, when the read fails. With
+    // `onceThisTick`, a point already read in this update tick is taken from its cache instead.
+    bool ReadPointIntoCache(COPCItem& point, values::ValueRecord& reading, bool onceThisTick = false) const;
     // WritePointValue of the point under its lock.
     bool WritePoint(COPCItem& point, const VARIANT& value, const WORD* quality, const FILETIME* timestamp) const;
     // The data access the space was built from; null before the build.

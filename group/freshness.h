@@ -12,3 +12,8 @@ inline bool IsFresh(const FILETIME& timestamp, DWORD maxAgeMs, const FILETIME& n
     if (n < t) return false;
     return (n - t) / 10000 < maxAgeMs;
 }
+
+// Whether a read with a max age takes the cached value: always for 0xFFFFFFFF, else when it is fresh.
+inline bool ServeFromCache(const FILETIME& timestamp, DWORD maxAgeMs, const FILETIME& now) {
+    return maxAgeMs == 0xFFFFFFFF || IsFresh(timestamp, maxAgeMs, now);
+}

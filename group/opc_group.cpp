@@ -67,6 +67,8 @@ void COPCGroup::finalRelease() noexcept {
         std::lock_guard guard(lock_);
         items_ = GroupItems{};
     }
+    // Queued requests go without a callback.
+    requests_.Clear();
     dataCallbacks_.Clear();
 }
 

@@ -5,6 +5,7 @@
 
 #include "com/com_object.h"
 #include "com/connection_point.h"
+#include "group/async_request_queue.h"
 #include "group/callback_outbox.h"
 #include "group/group_items.h"
 #include "group/group_table.h"
@@ -12,14 +13,16 @@
 
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 
 class COPCGroup final
     : public korvex::com::ComObject<COPCGroup, IOPCGroupStateMgt2,
                                     korvex::com::also<IOPCGroupStateMgt, IOPCGroupStateMgt2>,
                                     IOPCPublicGroupStateMgt, IOPCSyncIO2,
-                                    korvex::com::also<IOPCSyncIO, IOPCSyncIO2>, IOPCItemMgt,
-                                    IConnectionPointContainer> {
+                                    korvex::com::also<IOPCSyncIO, IOPCSyncIO2>, IOPCAsyncIO, IOPCAsyncIO3,
+                                    korvex::com::also<IOPCAsyncIO2, IOPCAsyncIO3>, IOPCItemMgt,
+                                    IOPCItemDeadbandMgt, IOPCItemSamplingMgt, IConnectionPointContainer> {
 public:
     // What a client sets and reads through the state operations, guarded by the group lock.
     struct State {
@@ -71,6 +74,27 @@ public:
                                          WORD** ppwQualities, FILETIME** ppftTimeStamps, HRESULT** ppErrors) override;
     HRESULT STDMETHODCALLTYPE WriteVQT(DWORD dwCount, OPCHANDLE* phServer, OPCITEMVQT* pItemVQT,
                                        HRESULT** ppErrors) override;
+    // IOPCAsyncIO: the DA 1.0 asynchronous calls are refused.
+    HRESULT STDMETHODCALLTYPE Read(DWORD dwConnection, OPCDATASOURCE dwSource, DWORD dwCount, OPCHANDLE* phServer,
+                                   DWORD* pTransactionID, HRESULT** ppErrors) override;
+    HRESULT STDMETHODCALLTYPE Write(DWORD dwConnection, DWORD dwCount, OPCHANDLE* phServer, VARIANT* pItemValues,
+                                    DWORD* pTransactionID, HRESULT** ppErrors) override;
+    HRESULT STDMETHODCALLTYPE Refresh(DWORD dwConnection, OPCDATASOURCE dwSource, DWORD* pTransactionID) override;
+    HRESULT STDMETHODCALLTYPE Cancel(DWORD dwTransactionID) override;
+    // IOPCAsyncIO2, IOPCAsyncIO3: requests queued now, executed by the update thread one per tick.
+    HRESULT STDMETHODCALLTYPE Read(DWORD dwCount, OPCHANDLE* phServer, DWORD dwTransactionID, DWORD* pdwCancelID,
+                                   HRESULT** ppErrors) override;
+    HRESULT STDMETHODCALLTYPE Write(DWORD dwCount, OPCHANDLE* phServer, VARIANT* pItemValues, DWORD dwTransactionID,
+                                    DWORD* pdwCancelID, HRESULT** ppErrors) override;
+    HRESULT STDMETHODCALLTYPE Refresh2(OPCDATASOURCE dwSource, DWORD dwTransactionID, DWORD* pdwCancelID) override;
+    HRESULT STDMETHODCALLTYPE Cancel2(DWORD dwCancelID) override;
+    HRESULT STDMETHODCALLTYPE SetEnable(BOOL bEnable) override;
+    HRESULT STDMETHODCALLTYPE GetEnable(BOOL* pbEnable) override;
+    HRESULT STDMETHODCALLTYPE ReadMaxAge(DWORD dwCount, OPCHANDLE* phServer, DWORD* pdwMaxAge, DWORD dwTransactionID,
+                                         DWORD* pdwCancelID, HRESULT** ppErrors) override;
+    HRESULT STDMETHODCALLTYPE WriteVQT(DWORD dwCount, OPCHANDLE* phServer, OPCITEMVQT* pItemVQT,
+                                       DWORD dwTransactionID, DWORD* pdwCancelID, HRESULT** ppErrors) override;
+    HRESULT STDMETHODCALLTYPE RefreshMaxAge(DWORD dwMaxAge, DWORD dwTransactionID, DWORD* pdwCancelID) override;
 
     // IOPCItemMgt
     HRESULT STDMETHODCALLTYPE AddItems(DWORD dwCount, OPCITEMDEF* pItemArray, OPCITEMRESULT** ppAddResults,
@@ -85,6 +109,22 @@ public:
     HRESULT STDMETHODCALLTYPE SetDatatypes(DWORD dwCount, OPCHANDLE* phServer, VARTYPE* pRequestedDatatypes,
                                            HRESULT** ppErrors) override;
     HRESULT STDMETHODCALLTYPE CreateEnumerator(REFIID riid, LPUNKNOWN* ppUnk) override;
+    // IOPCItemDeadbandMgt
+    HRESULT STDMETHODCALLTYPE SetItemDeadband(DWORD dwCount, OPCHANDLE* phServer, FLOAT* pPercentDeadband,
+                                              HRESULT** ppErrors) override;
+    HRESULT STDMETHODCALLTYPE GetItemDeadband(DWORD dwCount, OPCHANDLE* phServer, FLOAT** ppPercentDeadband,
+                                              HRESULT** ppErrors) override;
+    HRESULT STDMETHODCALLTYPE ClearItemDeadband(DWORD dwCount, OPCHANDLE* phServer, HRESULT** ppErrors) override;
+    // IOPCItemSamplingMgt: per-item sampling and buffering are not supported.
+    HRESULT STDMETHODCALLTYPE SetItemSamplingRate(DWORD dwCount, OPCHANDLE* phServer, DWORD* pdwRequestedSamplingRate,
+                                                  DWORD** ppdwRevisedSamplingRate, HRESULT** ppErrors) override;
+    HRESULT STDMETHODCALLTYPE GetItemSamplingRate(DWORD dwCount, OPCHANDLE* phServer, DWORD** ppdwSamplingRate,
+                                                  HRESULT** ppErrors) override;
+    HRESULT STDMETHODCALLTYPE ClearItemSamplingRate(DWORD dwCount, OPCHANDLE* phServer, HRESULT** ppErrors) override;
+    HRESULT STDMETHODCALLTYPE SetItemBufferEnable(DWORD dwCount, OPCHANDLE* phServer, BOOL* pbEnable,
+                                                  HRESULT** ppErrors) override;
+    HRESULT STDMETHODCALLTYPE GetItemBufferEnable(DWORD dwCount, OPCHANDLE* phServer, BOOL** ppbEnable,
+                                                  HRESULT** ppErrors) override;
     // IConnectionPointContainer: one connection point, for IOPCDataCallback.
     HRESULT STDMETHODCALLTYPE EnumConnectionPoints(IEnumConnectionPoints** ppEnum) override;
     HRESULT STDMETHODCALLTYPE FindConnectionPoint(REFIID riid, IConnectionPoint** ppCP) override;
@@ -119,8 +159,10 @@ private:
                          HRESULT** ppErrors);
     std::vector<ItemView> ViewItems(DWORD count, const OPCHANDLE* handles, bool& groupActive);
     // Reads the point from the database into the point item's and the item's caches; false when
-    // the read failed (both caches keep their values).
-    bool DeviceRead(OPCHANDLE serverHandle, COPCItem& point, values::ValueRecord& reading);
+    // the read failed (both caches keep their values). With `onceThisTick` (the update thread), a
+    // point the update cycle already read in this tick is taken from the point item's cache.
+    bool DeviceRead(OPCHANDLE serverHandle, COPCItem& point, values::ValueRecord& reading,
+                    bool onceThisTick = false);
     // One value to write, with the quality and timestamp a WriteVQT gives (never sent on).
     struct WriteRequest {
         const VARIANT* value;
@@ -131,10 +173,25 @@ private:
     template <class Request>
     HRESULT WriteItems(DWORD count, OPCHANDLE* handles, HRESULT** ppErrors, Request request);
     // The write test, then the write to the runtime under the point's lock.
-    HRESULT WriteItem(const ItemView& item, VARIANT value, const WORD* quality, const FILETIME* timestamp);
+    // `value` may be converted in place.
+    HRESULT WriteItem(const ItemView& item, const VARIANT& value, const WORD* quality, const FILETIME* timestamp);
     // Compares every active readable item with its point's value of this tick; gathers the changes
     // (under the group lock).
     void Scan(CallbackOutbox& outbox);
+
+    // Checks the items of an asynchronous read or write and queues a request for those that pass;
+    // `addItem(request, i)` copies what the request needs of entry i from the call's other input
+    // array (`inputsGiven`: that array is not null).
+    template <class AddItem>
+    HRESULT QueueItems(DWORD count, const OPCHANDLE* handles, bool inputsGiven, bool write,
+                       std::unique_ptr<AsyncRequest> request, DWORD* pdwCancelID, HRESULT** ppErrors, AddItem addItem);
+    HRESULT QueueRefresh(std::unique_ptr<AsyncRequest> request, const DWORD* maxAge, DWORD* pdwCancelID);
+    // The update thread's part: executes the first queued request and gathers its callback.
+    void ExecuteNextRequest(CallbackOutbox& outbox);
+    std::optional<GroupCallback> ExecuteRead(const AsyncRequest& request);
+    std::optional<GroupCallback> ExecuteWrite(AsyncRequest& request);
+    // A callback of `kind` to the current subscribers, addressed as the request was.
+    GroupCallback CallbackFor(GroupCallback::Kind kind, const AsyncRequest& request);
     // Runs `apply` on the first item of each handle, OPC_E_INVALIDHANDLE where there is none, under
     // the group lock.
     template <class Apply>
@@ -151,6 +208,7 @@ private:
     long long updateCountdown_ = 0;
     unsigned long long keepAliveElapsed_ = 0;
     bool keepAliveArmed_ = true;
-    bool callbacksEnabled_ = true;
+    BOOL callbacksEnabled_ = TRUE;  // as the client set it; governs only the scan's data changes
+    AsyncRequestQueue requests_;
     korvex::com::ConnectionPoint<IOPCDataCallback> dataCallbacks_{identity(), this};
 };

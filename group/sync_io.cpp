@@ -6,6 +6,7 @@
 #include "com/task_memory.h"
 #include "addrspace/address_space.h"
 #include "group/freshness.h"
+#include "group/item_checks.h"
 #include "group/write_test.h"
 #include "opcerror.h"
 #include "server/process_state.h"
@@ -26,13 +27,6 @@ HRESULT CheckCall(DWORD count, const OPCHANDLE* handles) {
     return S_OK;
 }
 
-// The per-item checks of a read: the handle names an item of the group, and its point is readable.
-HRESULT CheckReadable(const COPCGroup::ItemView& item) {
-    if (!item.found) return OPC_E_INVALIDHANDLE;
-    if (!item.point->descriptor().IsReadable()) return OPC_E_BADRIGHTS;
-    return S_OK;
-}
-
 }  // namespace
 
 std::vector<COPCGroup::ItemView> COPCGroup::ViewItems(DWORD count, const OPCHANDLE* handles, bool& groupActive) {
@@ -47,8 +41,9 @@ std::vector<COPCGroup::ItemView> COPCGroup::ViewItems(DWORD count, const OPCHAND
     return views;
 }
 
-bool COPCGroup::DeviceRead(OPCHANDLE serverHandle, COPCItem& point, values::ValueRecord& reading) {
-    if (!server::AddressSpace().ReadPointIntoCache(point, reading)) return false;
+bool COPCGroup::DeviceRead(OPCHANDLE serverHandle, COPCItem& point, values::ValueRecord& reading,
+                           bool onceThisTick) {
+    if (!server::AddressSpace().ReadPointIntoCache(point, reading, onceThisTick)) return false;
     // The point's lock is let go before the group's is taken: the update cycle takes them the
     // other way round.
     std::lock_guard guard(lock_);
@@ -56,7 +51,8 @@ bool COPCGroup::DeviceRead(OPCHANDLE serverHandle, COPCItem& point, values::Valu
     return true;
 }
 
-HRESULT COPCGroup::WriteItem(const ItemView& item, VARIANT value, const WORD* quality, const FILETIME* timestamp) {
+HRESULT COPCGroup::WriteItem(const ItemView& item, const VARIANT& value, const WORD* quality,
+                             const FILETIME* timestamp) {
     return TestAndWritePoint(server::AddressSpace(), *item.point, value, quality, timestamp);
 }
 
@@ -131,8 +127,7 @@ HRESULT COPCGroup::ReadMaxAge(DWORD dwCount, OPCHANDLE* phServer, DWORD* pdwMaxA
             continue;
         }
         // Inactive groups and items have no cache worth serving: they always read the device.
-        const bool fromCache = groupActive && item.active &&
-                               (pdwMaxAge[i] == 0xFFFFFFFF || IsFresh(item.cache.timestamp, pdwMaxAge[i], now));
+        const bool fromCache = groupActive && item.active && ServeFromCache(item.cache.timestamp, pdwMaxAge[i], now);
         values::ValueRecord record = item.cache;
         if (!fromCache && !DeviceRead(phServer[i], *item.point, record)) {
             errors[i] = E_FAIL;

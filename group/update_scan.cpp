@@ -49,7 +49,7 @@ bool SameValue(const VARIANT& a, const VARIANT& b) {
 }  // namespace
 
 void COPCGroup::Tick(DWORD elapsed, CallbackOutbox& outbox) {
-    DWORD keepAliveTime;
+    bool keepAliveDue = false;
     {
         std::lock_guard guard(lock_);
         keepAliveArmed_ = true;
@@ -58,17 +58,21 @@ void COPCGroup::Tick(DWORD elapsed, CallbackOutbox& outbox) {
             Scan(outbox);
             updateCountdown_ = state_.updateRate;  // a new rate takes effect here
         }
-        keepAliveTime = state_.keepAliveTime;
-        if (keepAliveTime == 0 || !keepAliveArmed_) return;
-        keepAliveElapsed_ += elapsed;
-        if (keepAliveElapsed_ < keepAliveTime) return;
-        keepAliveElapsed_ = 0;
+        if (state_.keepAliveTime != 0 && keepAliveArmed_) {
+            keepAliveElapsed_ += elapsed;
+            keepAliveDue = keepAliveElapsed_ >= state_.keepAliveTime;
+            if (keepAliveDue) keepAliveElapsed_ = 0;
+        }
     }
-    // A keep-alive goes whatever the group's active state and callback switch.
-    GroupCallback keepAlive;
-    keepAlive.sinks = dataCallbacks_.Sinks();
-    keepAlive.clientGroupHandle = state().clientGroupHandle;
-    if (!keepAlive.sinks.empty()) outbox.push_back(std::move(keepAlive));
+    if (keepAliveDue) {
+        // A keep-alive goes whatever the group's active state and callback switch.
+        GroupCallback keepAlive;
+        keepAlive.sinks = dataCallbacks_.Sinks();
+        keepAlive.clientGroupHandle = state().clientGroupHandle;
+        if (!keepAlive.sinks.empty()) outbox.push_back(std::move(keepAlive));
+    }
+    // After the scan, so that device reads share the points it read in this tick.
+    ExecuteNextRequest(outbox);
 }
 
 void COPCGroup::Scan(CallbackOutbox& outbox) {

@@ -6,6 +6,7 @@
 #include "addrspace/address_space.h"
 #include "com/string_convert.h"
 #include "rtdb/data_access.h"
+#include "rtdb/rt_library.h"
 #include "server/server_module.h"
 
 #include <gtest/gtest.h>
@@ -52,6 +53,21 @@ std::unique_ptr<rtdb::CDataAccessEx> g_access;
 }  // namespace
 
 bool CrossProcess() { return false; }
+
+void TickInProcess() { server::RunUpdateTick(); }
+
+void MoveAnalog(const char* station, const char* point, double value) {
+    const std::vector<rtimage::Station> plant = SessionPlant();
+    for (std::size_t s = 0; s < plant.size(); ++s) {
+        for (std::size_t p = 0; p < plant[s].analogs.size(); ++p) {
+            if (plant[s].name != station || plant[s].analogs[p].name != point) continue;
+            rtimage::ImageView view = g_runtime->view();
+            rtimage::storeLiveDouble(view.analog(s, p) + rt::analog::kValue, value);
+            return;
+        }
+    }
+    FAIL() << "no analog point " << station << "." << point << " in the session's plant";
+}
 
 InProcessRuntime& SessionRuntime() { return *g_runtime; }
 

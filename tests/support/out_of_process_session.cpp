@@ -2,6 +2,7 @@
 // runtime simulator's sample plant.
 #include "tests/support/dialog_watchdog.h"
 #include "tests/support/server_session.h"
+#include "tests/support/simulator_control.h"
 #include "tests/support/simulator_launch.h"
 #include "tests/support/wine_process.h"
 
@@ -65,6 +66,13 @@ const auto* const g_environment = ::testing::AddGlobalTestEnvironment(new Server
 }  // namespace
 
 bool CrossProcess() { return true; }
+
+void TickInProcess() {}
+
+void MoveAnalog(const char* station, const char* point, double value) {
+    SimulatorControl simulator;
+    simulator.setAnalog(station, point, value);
+}
 
 void StartServerSide() {
     if (g_simulator) return;

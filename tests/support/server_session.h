@@ -14,6 +14,14 @@ bool CrossProcess();
 // A new client connection: a new server object.
 com::ComPtr<IOPCServer> Connect();
 
+// Lets the update cycle run: in process, where no update thread runs, one tick right now; across
+// processes the server's own thread ticks and this does nothing.
+void TickInProcess();
+
+// Moves an analog point of the runtime, as the plant would: in process in the runtime's records,
+// across processes through the simulator.
+void MoveAnalog(const char* station, const char* point, double value);
+
 // Brings the server side up once per test program (the runtime, the data side, registration).
 void StartServerSide();
 void StopServerSide();

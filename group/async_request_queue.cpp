@@ -1,0 +1,60 @@
+#include "group/async_request_queue.h"
+
+#include <new>
+
+DWORD AsyncRequestQueue::Append(std::unique_ptr<AsyncRequest> request) noexcept {
+    std::lock_guard guard(lock_);
+    const DWORD cancelId = cancelIds_.Peek();
+    request->cancelId = cancelId;
+    try {
+        auto& sameId = byCancelId_[cancelId];
+        sameId.push_back(request.get());
+        try {
+            pending_.push_back(std::move(request));
+        } catch (const std::bad_alloc&) {
+            sameId.pop_back();
+            if (sameId.empty()) byCancelId_.erase(cancelId);
+            return 0;
+        }
+    } catch (const std::bad_alloc&) {
+        return 0;
+    }
+    return cancelIds_.Next();
+}
+
+AsyncRequest* AsyncRequestQueue::Begin() {
+    std::lock_guard guard(lock_);
+    if (pending_.empty()) return nullptr;
+    current_ = std::move(pending_.front());
+    pending_.pop_front();
+    // Requests leave in queue order, so the first one of its ID is this one.
+    const auto sameId = byCancelId_.find(current_->cancelId);
+    sameId->second.pop_front();
+    if (sameId->second.empty()) byCancelId_.erase(sameId);
+    return current_.get();
+}
+
+void AsyncRequestQueue::End() {
+    std::unique_ptr<AsyncRequest> done;
+    std::lock_guard guard(lock_);
+    done.swap(current_);
+}
+
+bool AsyncRequestQueue::Cancel(DWORD cancelId) {
+    std::lock_guard guard(lock_);
+    if (current_ && current_->cancelId == cancelId) {
+        current_->cancelled = true;
+        return true;
+    }
+    const auto sameId = byCancelId_.find(cancelId);
+    if (sameId == byCancelId_.end()) return false;
+    sameId->second.front()->cancelled = true;
+    return true;
+}
+
+void AsyncRequestQueue::Clear() {
+    std::deque<std::unique_ptr<AsyncRequest>> dropped;
+    std::lock_guard guard(lock_);
+    byCancelId_.clear();
+    dropped.swap(pending_);
+}

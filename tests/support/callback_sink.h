@@ -1,0 +1,83 @@
+// A client's IOPCDataCallback sink for the tests: a real COM object, subscribed to a group through
+// IConnectionPointContainer and Advise, that records every callback in arrival order. Tests wait
+// for a callback with a bounded wait; in process, where no update thread runs, the wait runs the
+// update ticks itself.
+#pragma once
+
+#include "com/com_object.h"
+#include "com/com_ptr.h"
+#include "opcda.h"
+
+#include <windows.h>
+
+#include <condition_variable>
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <vector>
+
+namespace korvex::test {
+
+struct RecordedCallback {
+    enum class Kind { DataChange, ReadComplete, WriteComplete, CancelComplete };
+
+    Kind kind = Kind::DataChange;
+    unsigned sequence = 0;  // arrival order, from 1
+    DWORD transactionId = 0;
+    OPCHANDLE group = 0;
+    HRESULT masterQuality = S_OK;  // data changes and read completions
+    HRESULT masterError = S_OK;    // all but cancel completions
+    std::vector<OPCHANDLE> clientHandles;
+    std::vector<VARTYPE> types;
+    std::vector<double> values;  // each value as a number (VT_EMPTY: 0)
+    std::vector<WORD> qualities;
+    std::vector<FILETIME> timestamps;
+    std::vector<HRESULT> errors;
+};
+
+const char* KindName(RecordedCallback::Kind kind);
+
+class CallbackSink final : public com::ComObject<CallbackSink, IOPCDataCallback, com::no_module_lock> {
+public:
+    using Match = std::function<bool(const RecordedCallback&)>;
+
+    // Subscribes the sink to the group (any of its interfaces); false when that fails. The sink
+    // keeps no reference on the group.
+    bool Advise(IUnknown* group);
+    // Ends the subscription made by Advise.
+    void Unadvise(IUnknown* group);
+
+    // Takes the first recorded callback that matches, waiting for at most `ticks` update ticks.
+    std::optional<RecordedCallback> Take(const Match& match, int ticks = 20);
+    // Takes the completion or refresh of transaction `transactionId`.
+    std::optional<RecordedCallback> TakeTransaction(DWORD transactionId, int ticks = 20);
+    // How many recorded callbacks match, without taking them.
+    std::size_t Count(const Match& match) const;
+    std::vector<RecordedCallback> All() const;
+
+    HRESULT STDMETHODCALLTYPE OnDataChange(DWORD dwTransid, OPCHANDLE hGroup, HRESULT hrMasterquality,
+                                           HRESULT hrMastererror, DWORD dwCount, OPCHANDLE* phClientItems,
+                                           VARIANT* pvValues, WORD* pwQualities, FILETIME* pftTimeStamps,
+                                           HRESULT* pErrors) override;
+    HRESULT STDMETHODCALLTYPE OnReadComplete(DWORD dwTransid, OPCHANDLE hGroup, HRESULT hrMasterquality,
+                                             HRESULT hrMastererror, DWORD dwCount, OPCHANDLE* phClientItems,
+                                             VARIANT* pvValues, WORD* pwQualities, FILETIME* pftTimeStamps,
+                                             HRESULT* pErrors) override;
+    HRESULT STDMETHODCALLTYPE OnWriteComplete(DWORD dwTransid, OPCHANDLE hGroup, HRESULT hrMastererr, DWORD dwCount,
+                                              OPCHANDLE* pClienthandles, HRESULT* pErrors) override;
+    HRESULT STDMETHODCALLTYPE OnCancelComplete(DWORD dwTransid, OPCHANDLE hGroup) override;
+
+private:
+    void Record(RecordedCallback callback);
+    RecordedCallback Values(RecordedCallback::Kind kind, DWORD transactionId, OPCHANDLE group, HRESULT masterQuality,
+                            HRESULT masterError, DWORD count, const OPCHANDLE* handles, const VARIANT* values,
+                            const WORD* qualities, const FILETIME* timestamps, const HRESULT* errors);
+
+    mutable std::mutex lock_;
+    std::condition_variable recorded_;
+    std::vector<RecordedCallback> calls_;
+    unsigned received_ = 0;
+    DWORD cookie_ = 0;
+};
+
+}  // namespace korvex::test
