@@ -2,6 +2,7 @@
 // runtime simulator's sample plant.
 #include "tests/support/dialog_watchdog.h"
 #include "tests/support/server_session.h"
+#include "tests/support/simulator_control.h"
 #include "tests/support/simulator_launch.h"
 #include "tests/support/wine_process.h"
 
@@ -83,6 +84,23 @@ void StopServerSide() {
     }
     g_simulator.reset();
 }
+
+void StartUpdateCycle() {}
+
+namespace {
+
+SimulatorControl& Simulator() {
+    static SimulatorControl control;
+    return control;
+}
+
+}  // namespace
+
+void SetAnalogValue(std::string_view station, std::string_view point, double value) {
+    Simulator().setAnalog(station, point, value);
+}
+
+void StopRuntime() { Simulator().closeWindow(); }
 
 com::ComPtr<IOPCServer> Connect() {
     // As clients find the server: by its ProgID.
