@@ -277,12 +277,13 @@ TEST_F(UpdateCycle, ClientCallsTheServerFromInsideItsCallback) {
     const ComPtr<IOPCSyncIO> io = group.As<IOPCSyncIO>(IID_IOPCSyncIO);
     const ComPtr<IOPCGroupStateMgt> state = group.As<IOPCGroupStateMgt>(IID_IOPCGroupStateMgt);
     const std::vector<Reentry> reentries = {
-        {"IOPCSyncIO::Read from the device (point locks)",
+        // From the cache: a device read would refresh the item's cache and hide the next move.
+        {"IOPCSyncIO::Read from the cache (the group lock)",
          [&] {
              OPCHANDLE handle = group.itemHandle;
              OPCITEMSTATE* states = nullptr;
              HRESULT* errors = nullptr;
-             const HRESULT hr = io->Read(OPC_DS_DEVICE, 1, &handle, &states, &errors);
+             const HRESULT hr = io->Read(OPC_DS_CACHE, 1, &handle, &states, &errors);
              if (states) VariantClear(&states[0].vDataValue);
              CoTaskMemFree(states);
              CoTaskMemFree(errors);
@@ -306,6 +307,9 @@ TEST_F(UpdateCycle, ClientCallsTheServerFromInsideItsCallback) {
              return client.server()->RemoveGroup(handle, FALSE);
          }},
     };
+    // Once outside any callback first: the first cross-process use of each interface is slow, and
+    // a client slower than a tick gets its waiting changes merged.
+    for (const Reentry& reentry : reentries) EXPECT_HR(reentry.call(), S_OK) << reentry.what << " outside a callback";
     std::mutex lock;
     std::vector<std::vector<HRESULT>> results;
     client.sink().SetHook([&](const DataChangeSink::Call& call) {
@@ -317,17 +321,20 @@ TEST_F(UpdateCycle, ClientCallsTheServerFromInsideItsCallback) {
     });
     DataChangeSink& sink = client.sink();
     ASSERT_TRUE(sink.WaitForCalls(kReentrant, 1));
-    for (int k = 1; k <= 3; ++k) {
-        const int tick = sink.Ticks();
+    const std::size_t before = sink.Calls(kReentrant).size();
+    for (std::size_t k = 1; k <= 3; ++k) {
         SetSetpoint(20.0 + k);
-        ASSERT_TRUE(sink.WaitForTick(tick + 2)) << "the clock stops after re-entrant call " << k;
+        ASSERT_TRUE(sink.WaitForCalls(kReentrant, before + k)) << "no callback after re-entrant calls " << k;
     }
+    const int tick = sink.Ticks();
+    ASSERT_TRUE(sink.WaitForTick(tick + 2)) << "the clock stops after the re-entrant calls";
     client.sink().SetHook({});
     const auto calls = sink.Calls(kReentrant);
-    ASSERT_EQ(calls.size(), 4u) << "the first scan and three moves, each delivered after re-entrant calls";
-    for (int k = 1; k <= 3; ++k) ExpectItemChange(calls[k], kReentrant, 20.0 + k, "move " + std::to_string(k));
+    ASSERT_EQ(calls.size(), before + 3);
+    for (std::size_t k = 1; k <= 3; ++k)
+        ExpectItemChange(calls[before + k - 1], kReentrant, 20.0 + k, "move " + std::to_string(k));
     std::lock_guard guard(lock);
-    ASSERT_EQ(results.size(), 4u);
+    ASSERT_GE(results.size(), 3u);
     for (std::size_t c = 0; c < results.size(); ++c)
         for (std::size_t r = 0; r < reentries.size(); ++r)
             EXPECT_HR(results[c][r], S_OK) << reentries[r].what << " inside callback " << c;

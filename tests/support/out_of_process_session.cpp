@@ -72,6 +72,8 @@ void StartServerSide() {
     CoInitializeEx(nullptr, COINIT_MULTITHREADED);
     RegisterProxy();
     g_simulator = std::make_unique<ChildProcess>(startSimulator({"--frozen", "--registry"}));
+    // The server refuses to start before the runtime has published its memory.
+    ASSERT_TRUE(g_simulator->waitForLine("ready", std::chrono::seconds(30))) << g_simulator->output();
     RegisterServer();
 }
 
