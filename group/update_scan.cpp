@@ -17,11 +17,12 @@ values::ValueRecord ReadForTick(const COPCAddressSpaceMgt& space, COPCItem& poin
         VariantInit(&value);
         WORD quality = values::kQualityBad;
         FILETIME timestamp;
-        CoFileTimeNow(&timestamp);
         // A failed read is no error of the scan: a value of bad quality, reported if it differs.
+        // A successful read stamps the value itself: the clock is asked once per read.
         if (!space.ReadPointValue(point.serverHandle(), &value, &quality, &timestamp)) {
             VariantClear(&value);
             quality = values::kQualityBad;
+            CoFileTimeNow(&timestamp);
         }
         values::StoreValue(point.cache(), point.canonicalType(), &value, &quality, &timestamp);
     }
