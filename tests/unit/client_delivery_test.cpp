@@ -26,7 +26,7 @@ using Kind = GroupCallback::Kind;
 class LoggingSink final : public com::ComObject<LoggingSink, IOPCDataCallback, com::no_module_lock> {
 public:
     void BlockFirstCall() { blockFirst_ = true; }
-    void Release_() {
+    void Unblock() {
         std::lock_guard guard(lock_);
         released_ = true;
         changed_.notify_all();
@@ -76,16 +76,22 @@ private:
     bool released_ = false;
 };
 
-// A callback of group `group` (its client handle as well) with items handle=value.
-GroupCallback Callback(com::ComPtr<LoggingSink>& sink, OPCHANDLE group, std::vector<std::pair<OPCHANDLE, int>> items,
-                       Kind kind = Kind::DataChange, DWORD transid = 0, HRESULT error = S_OK) {
+// One callback to post: of group `group` (its client handle as well), with items handle=value.
+struct Spec {
+    OPCHANDLE group;
+    std::vector<std::pair<OPCHANDLE, int>> items;
+    Kind kind = Kind::DataChange;
+    DWORD transid = 0;
+    HRESULT error = S_OK;
+};
+
+GroupCallback Callback(com::ComPtr<LoggingSink>& sink, const Spec& spec) {
     GroupCallback callback;
-    callback.kind = kind;
+    callback.kind = spec.kind;
     callback.sinks.emplace_back(sink.Get());
-    callback.transactionId = transid;
-    callback.clientGroupHandle = group;
-    callback.serverGroupHandle = group;
-    for (const auto& [handle, value] : items) {
+    callback.transactionId = spec.transid;
+    callback.clientGroupHandle = callback.serverGroupHandle = spec.group;
+    for (const auto& [handle, value] : spec.items) {
         callback.clientHandles.push_back(handle);
         VARIANT v;
         VariantInit(&v);
@@ -94,90 +100,39 @@ GroupCallback Callback(com::ComPtr<LoggingSink>& sink, OPCHANDLE group, std::vec
         callback.values.push_back(v);
         callback.qualities.push_back(0xC0);
         callback.timestamps.push_back(FILETIME{});
-        callback.errors.push_back(error);
+        callback.errors.push_back(spec.error);
     }
-    if (FAILED(error)) callback.masterQuality = callback.masterError = S_FALSE;
+    if (FAILED(spec.error)) callback.masterQuality = callback.masterError = S_FALSE;
     return callback;
 }
 
-CallbackOutbox Outbox(std::vector<GroupCallback> callbacks) {
+CallbackOutbox Outbox(com::ComPtr<LoggingSink>& sink, const std::vector<Spec>& specs) {
     CallbackOutbox outbox;
-    for (GroupCallback& callback : callbacks) outbox.push_back(std::move(callback));
+    for (const Spec& spec : specs) outbox.push_back(Callback(sink, spec));
     return outbox;
 }
 
 TEST(ClientDelivery, WhatWaitsForAStalledClientIsMergedByTheRule) {
     struct Case {
         const char* name;
-        // Posted, one tick per entry, while the sink is stuck in the first call ("change g9 t0").
-        std::vector<std::vector<GroupCallback> (*)(com::ComPtr<LoggingSink>&)> ticks;
-        std::vector<std::string> delivered;  // after the first call
+        std::vector<std::vector<Spec>> ticks;  // posted while the sink is stuck in its first call
+        std::vector<std::string> delivered;    // after that call
     };
-    using Sink = com::ComPtr<LoggingSink>;
     const Case cases[] = {
         {"changes of one group merge: newer values win, new items are appended",
-         {[](Sink& s) {
-              std::vector<GroupCallback> v;
-              v.push_back(Callback(s, 1, {{1, 10}, {2, 20}}));
-              return v;
-          },
-          [](Sink& s) {
-              std::vector<GroupCallback> v;
-              v.push_back(Callback(s, 1, {{2, 21}, {3, 30}}));
-              return v;
-          }},
+         {{{1, {{1, 10}, {2, 20}}}}, {{1, {{2, 21}, {3, 30}}}}},
          {"change g1 t0 1=10 2=21 3=30"}},
-        {"a keep-alive adds nothing to a waiting change, and a change replaces a waiting keep-alive",
-         {[](Sink& s) {
-              std::vector<GroupCallback> v;
-              v.push_back(Callback(s, 1, {{1, 10}}));
-              v.push_back(Callback(s, 2, {}));
-              return v;
-          },
-          [](Sink& s) {
-              std::vector<GroupCallback> v;
-              v.push_back(Callback(s, 1, {}));
-              v.push_back(Callback(s, 2, {{5, 50}}));
-              return v;
-          }},
+        {"a keep-alive adds nothing to a waiting change; a change replaces a waiting keep-alive",
+         {{{1, {{1, 10}}}, {2, {}}}, {{1, {}}, {2, {{5, 50}}}}},
          {"change g1 t0 1=10", "change g2 t0 5=50"}},
         {"an async completion between two changes keeps them apart, in order",
-         {[](Sink& s) {
-              std::vector<GroupCallback> v;
-              v.push_back(Callback(s, 1, {{1, 10}}));
-              v.push_back(Callback(s, 1, {{1, 11}}, Kind::ReadComplete, 7));
-              return v;
-          },
-          [](Sink& s) {
-              std::vector<GroupCallback> v;
-              v.push_back(Callback(s, 1, {{1, 12}}));
-              return v;
-          },
-          [](Sink& s) {
-              std::vector<GroupCallback> v;
-              v.push_back(Callback(s, 1, {{1, 13}}));
-              return v;
-          }},
+         {{{1, {{1, 10}}}, {1, {{1, 11}}, Kind::ReadComplete, 7}}, {{1, {{1, 12}}}}, {{1, {{1, 13}}}}},
          {"change g1 t0 1=10", "read g1 t7 1=11", "change g1 t0 1=13"}},
         {"a refresh (a data change with a transaction ID) is never merged",
-         {[](Sink& s) {
-              std::vector<GroupCallback> v;
-              v.push_back(Callback(s, 1, {{1, 10}}, Kind::DataChange, 4));
-              v.push_back(Callback(s, 1, {{1, 11}}));
-              return v;
-          }},
+         {{{1, {{1, 10}}, Kind::DataChange, 4}, {1, {{1, 11}}}}},
          {"change g1 t4 1=10", "change g1 t0 1=11"}},
         {"a failed item keeps the master codes at S_FALSE after the merge",
-         {[](Sink& s) {
-              std::vector<GroupCallback> v;
-              v.push_back(Callback(s, 1, {{1, 10}}, Kind::DataChange, 0, DISP_E_OVERFLOW));
-              return v;
-          },
-          [](Sink& s) {
-              std::vector<GroupCallback> v;
-              v.push_back(Callback(s, 1, {{2, 20}}));
-              return v;
-          }},
+         {{{1, {{1, 10}}, Kind::DataChange, 0, DISP_E_OVERFLOW}}, {{1, {{2, 20}}}}},
          {"change g1 t0 S_FALSE 1=10 2=20"}},
     };
     for (const Case& c : cases) {
@@ -185,16 +140,11 @@ TEST(ClientDelivery, WhatWaitsForAStalledClientIsMergedByTheRule) {
         auto sink = com::make<LoggingSink>();
         sink->BlockFirstCall();
         const auto delivery = ClientDelivery::Open();
-        delivery->Post(Outbox({}));
-        {
-            std::vector<GroupCallback> first;
-            first.push_back(Callback(sink, 9, {}));
-            delivery->Post(Outbox(std::move(first)));
-        }
+        delivery->Post(Outbox(sink, {{9, {}}}));
         ASSERT_TRUE(sink->WaitForCalls(1));
-        for (auto tick : c.ticks) delivery->Post(Outbox(tick(sink)));
+        for (const auto& tick : c.ticks) delivery->Post(Outbox(sink, tick));
         EXPECT_EQ(delivery->PendingCount(), c.delivered.size());
-        sink->Release_();
+        sink->Unblock();
         ASSERT_TRUE(sink->WaitForCalls(1 + c.delivered.size()));
         ASSERT_TRUE(ClientDelivery::WaitAllIdle(5s));
         auto log = sink->Log();
@@ -208,19 +158,14 @@ TEST(ClientDelivery, ClosingDropsWhatWaitsAndNeverWaitsForTheClient) {
     auto sink = com::make<LoggingSink>();
     sink->BlockFirstCall();
     const auto delivery = ClientDelivery::Open();
-    std::vector<GroupCallback> first;
-    first.push_back(Callback(sink, 1, {{1, 1}}));
-    first.push_back(Callback(sink, 1, {{1, 2}}, Kind::ReadComplete, 3));
-    delivery->Post(Outbox(std::move(first)));
+    delivery->Post(Outbox(sink, {{1, {{1, 1}}}, {1, {{1, 2}}, Kind::ReadComplete, 3}}));
     ASSERT_TRUE(sink->WaitForCalls(1));
     const auto began = std::chrono::steady_clock::now();
     delivery->Close();
     EXPECT_LT(std::chrono::steady_clock::now() - began, 1s) << "Close waited for the hung client";
     EXPECT_EQ(delivery->PendingCount(), 0u);
-    std::vector<GroupCallback> late;
-    late.push_back(Callback(sink, 1, {{1, 3}}));
-    delivery->Post(Outbox(std::move(late)));
-    sink->Release_();
+    delivery->Post(Outbox(sink, {{1, {{1, 3}}}}));
+    sink->Unblock();
     ASSERT_TRUE(ClientDelivery::WaitAllIdle(5s));
     EXPECT_EQ(sink->Log(), std::vector<std::string>{"change g1 t0 1=1"}) << "nothing after the client went";
 }
@@ -231,19 +176,16 @@ TEST(ClientDelivery, StopWaitsBoundedlyForAClientStuckInACall) {
     stuck->BlockFirstCall();
     const auto a = ClientDelivery::Open();
     const auto b = ClientDelivery::Open();
-    std::vector<GroupCallback> toStuck, toHealthy;
-    toStuck.push_back(Callback(stuck, 1, {{1, 1}}));
-    toHealthy.push_back(Callback(healthy, 2, {{2, 2}}));
-    b->Post(Outbox(std::move(toStuck)));
+    b->Post(Outbox(stuck, {{1, {{1, 1}}}}));
     ASSERT_TRUE(stuck->WaitForCalls(1));
-    a->Post(Outbox(std::move(toHealthy)));
+    a->Post(Outbox(healthy, {{2, {{2, 2}}}}));
     ASSERT_TRUE(healthy->WaitForCalls(1)) << "the healthy client is served while the other is stuck";
     const auto began = std::chrono::steady_clock::now();
     ClientDelivery::StopAll(300ms);
     const auto took = std::chrono::steady_clock::now() - began;
     EXPECT_GE(took, 250ms);
     EXPECT_LT(took, 3s);
-    stuck->Release_();
+    stuck->Unblock();
 }
 
 }  // namespace
