@@ -252,6 +252,7 @@ void COPCAddressSpaceMgt::ClearReadFlags() {
 
 bool COPCAddressSpaceMgt::ReadPointValue(DWORD pointNumber, VARIANT* value, WORD* quality, FILETIME* timestamp) const {
     if (!GetPoint(pointNumber) || !access_) return false;
+    pointReads_.fetch_add(1, std::memory_order_relaxed);
     return access_->ReadPoint(pointRecords_[pointNumber - 1], value, quality, timestamp);
 }
 

@@ -61,6 +61,9 @@ public:
     // Reads a point's current value from the database (the caller holds the point's lock). Fails
     // with the outputs untouched for an unknown point number or when the runtime has gone.
     bool ReadPointValue(DWORD pointNumber, VARIANT* value, WORD* quality, FILETIME* timestamp) const;
+    // How many times ReadPointValue has gone to the database: what shows that the update cycle
+    // reads each point at most once per tick.
+    std::uint64_t PointReadCount() const { return pointReads_.load(std::memory_order_relaxed); }
     // Sends a value in the point's canonical type to the runtime's main window (the caller holds
     // the point's lock and has run the write test). Quality and timestamp never reach the runtime.
     // False, nothing sent, for an unknown point or a runtime that has gone; false too when the
@@ -104,6 +107,7 @@ private:
     const Node* NodeAt(NodeNumber node) const;
 
     std::atomic<bool> built_{false};
+    mutable std::atomic<std::uint64_t> pointReads_{0};
     rtdb::CDataAccessEx* access_ = nullptr;
     std::vector<Node> nodes_;
     std::unordered_map<ChildKey, NodeNumber, ChildKeyHash> children_;

@@ -24,6 +24,9 @@ struct GroupCallback {
     std::vector<WORD> qualities;
     std::vector<FILETIME> timestamps;
     std::vector<HRESULT> errors;
+    // The group it comes from (its server handle), set by the server object that ticks the group:
+    // a client's callbacks of one group are delivered in order and may be merged while they wait.
+    OPCHANDLE serverGroupHandle = 0;
 
     GroupCallback() = default;
     GroupCallback(GroupCallback&&) = default;

@@ -8,6 +8,31 @@
 
 namespace {
 
+// A value already in the record's type is stored as it is: a record holds only VT_EMPTY, VT_R4 and
+// VT_BOOL, plain bytes, and the platform's coercion costs more than the rest of a read.
+void StoreReading(values::ValueRecord& record, VARTYPE type, const VARIANT& value, WORD quality,
+                  const FILETIME& timestamp) {
+    if (value.vt == type) {
+        record.value = value;
+        record.quality = quality;
+        record.timestamp = timestamp;
+    } else {
+        values::StoreValue(record, type, &value, &quality, &timestamp);
+    }
+}
+
+// The same for handing a value out: the item's value as its client asked for it.
+HRESULT ReportedValue(const GroupItem& item, VARIANT* value, WORD* quality, FILETIME* timestamp) {
+    const VARTYPE canonical = item.point->canonicalType();
+    const VARTYPE requested = item.requestedType == VT_EMPTY ? canonical : item.requestedType;
+    if (item.value.value.vt != requested)
+        return values::GetValue(item.value, canonical, item.requestedType, value, quality, timestamp);
+    *value = item.value.value;
+    *quality = item.value.quality;
+    *timestamp = item.value.timestamp;
+    return S_OK;
+}
+
 // The point's value of this tick: read from the database by the first item of any group that
 // needs it in this tick, from the point item's cache by every later one.
 values::ValueRecord ReadForTick(const COPCAddressSpaceMgt& space, COPCItem& point) {
@@ -17,13 +42,14 @@ values::ValueRecord ReadForTick(const COPCAddressSpaceMgt& space, COPCItem& poin
         VariantInit(&value);
         WORD quality = values::kQualityBad;
         FILETIME timestamp;
-        CoFileTimeNow(&timestamp);
         // A failed read is no error of the scan: a value of bad quality, reported if it differs.
+        // A successful read stamps the value itself: the clock is asked once per read.
         if (!space.ReadPointValue(point.serverHandle(), &value, &quality, &timestamp)) {
             VariantClear(&value);
             quality = values::kQualityBad;
+            CoFileTimeNow(&timestamp);
         }
-        values::StoreValue(point.cache(), point.canonicalType(), &value, &quality, &timestamp);
+        StoreReading(point.cache(), point.canonicalType(), value, quality, timestamp);
     }
     return point.cache();
 }
@@ -115,8 +141,7 @@ void COPCGroup::Scan(CallbackOutbox& outbox) {
         const GroupItem& item = *changed[i];
         callback.clientHandles.push_back(item.clientHandle);
         VariantInit(&callback.values[i]);
-        callback.errors[i] = values::GetValue(item.value, item.point->canonicalType(), item.requestedType,
-                                              &callback.values[i], &callback.qualities[i], &callback.timestamps[i]);
+        callback.errors[i] = ReportedValue(item, &callback.values[i], &callback.qualities[i], &callback.timestamps[i]);
         if (FAILED(callback.errors[i])) callback.masterQuality = callback.masterError = S_FALSE;
     }
     FILETIME now;

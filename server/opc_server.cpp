@@ -20,12 +20,17 @@ void COPCServer::finalRelease() noexcept {
         entry.group.Reset();
     }
     shutdown_.Clear();
+    delivery_->Close();
     server::ClientRegistry::Instance().Remove(this);
 }
 
 void COPCServer::UpdateGroups(DWORD elapsed, CallbackOutbox& outbox) {
     std::lock_guard guard(groups_->lock());
-    for (const GroupTable::Entry& entry : groups_->Snapshot()) entry.group->Tick(elapsed, outbox);
+    for (const GroupTable::Entry& entry : groups_->Snapshot()) {
+        const std::size_t first = outbox.size();
+        entry.group->Tick(elapsed, outbox);
+        for (std::size_t i = first; i < outbox.size(); ++i) outbox[i].serverGroupHandle = entry.group->serverGroupHandle();
+    }
 }
 
 HRESULT COPCServer::EnumConnectionPoints(IEnumConnectionPoints** ppEnum) {

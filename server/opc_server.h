@@ -8,6 +8,7 @@
 #include "group/opc_group.h"
 #include "opccomn.h"
 #include "opcda.h"
+#include "server/client_delivery.h"
 
 #include <memory>
 #include <mutex>
@@ -23,7 +24,10 @@ public:
     GroupTable& groups() { return *groups_; }
 
     // The update tick of every group of this client, in group-list order, under the server lock.
+    // Each callback is marked with the group it comes from.
     void UpdateGroups(DWORD elapsed, CallbackOutbox& outbox);
+    // Where this client's callbacks go: its own queue and delivery thread.
+    const std::shared_ptr<server::ClientDelivery>& delivery() const { return delivery_; }
     korvex::com::ConnectionPoint<IOPCShutdown>& shutdownSinks() { return shutdown_; }
 
     // IOPCServer
@@ -93,6 +97,7 @@ private:
 
     const std::shared_ptr<GroupTable> groups_ = std::make_shared<GroupTable>();
     korvex::com::ConnectionPoint<IOPCShutdown> shutdown_{identity(), this};
+    const std::shared_ptr<server::ClientDelivery> delivery_ = server::ClientDelivery::Open();
     mutable std::mutex lock_;  // the locale, the client name and the browse position
     LCID localeId_ = kSupportedLocales[0];
     std::wstring clientName_;

@@ -6,6 +6,7 @@
 
 #include <windows.h>
 
+#include <chrono>
 #include <cstddef>
 
 class COPCAddressSpaceMgt;
@@ -39,12 +40,16 @@ COPCAddressSpaceMgt& AddressSpace();
 HRESULT CreateServer(REFIID riid, void** object);
 
 // The update thread: every base period it reads the points that active items need, sends data
-// changes and keep-alives. Stop returns once the thread has ended.
+// changes and keep-alives. Stop returns once the thread has ended and the clients' deliveries are
+// done (or, for one stuck in a client's call, after a bounded wait).
 void StartUpdateThread();
 void StopUpdateThread();
 
-// One tick of the update thread, for tests that drive the cycle themselves.
+// One tick of the update thread, for tests that drive the cycle themselves. The callbacks it makes
+// are delivered on the clients' own threads after it returns.
 void RunUpdateTick();
+// Until no client has a callback waiting or in delivery, or the timeout passes; false on timeout.
+bool WaitForCallbackDeliveries(std::chrono::milliseconds timeout);
 
 // Sends IOPCShutdown::ShutdownRequest(reason) to every subscribed sink of every connected client,
 // in registry and subscription order, without holding any lock during the calls.

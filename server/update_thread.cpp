@@ -1,5 +1,6 @@
 // The update thread: one tick every base period, started with the program and joined at its end.
 #include "addrspace/address_space.h"
+#include "server/client_delivery.h"
 #include "server/client_registry.h"
 #include "server/opc_server.h"
 #include "server/server_module.h"
@@ -15,6 +16,9 @@ std::mutex g_runLock;
 std::condition_variable g_stopRequested;
 bool g_running = false;
 std::thread g_thread;
+
+// How long stopping waits for the deliveries that are inside a client's call.
+constexpr std::chrono::milliseconds kStopWait{2000};
 
 void UpdateLoop() {
     std::unique_lock lock(g_runLock);
@@ -32,15 +36,28 @@ void UpdateLoop() {
 
 void RunUpdateTick() {
     AddressSpace().ClearReadFlags();
-    CallbackOutbox outbox;
+    // Each client's callbacks of this tick, to be handed to its delivery.
+    struct ClientCallbacks {
+        std::shared_ptr<ClientDelivery> delivery;
+        CallbackOutbox callbacks;
+    };
+    std::vector<ClientCallbacks> tick;
     {
         ClientRegistry& registry = ClientRegistry::Instance();
         std::lock_guard guard(registry.lock());
-        for (COPCServer* server : registry.entries()) server->UpdateGroups(kBaseRate, outbox);
+        tick.reserve(registry.entries().size());
+        for (COPCServer* server : registry.entries()) {
+            CallbackOutbox outbox;
+            server->UpdateGroups(kBaseRate, outbox);
+            if (!outbox.empty()) tick.push_back({server->delivery(), std::move(outbox)});
+        }
     }
-    // Every lock is released: a client may call the server from inside its callback.
-    for (const GroupCallback& callback : outbox) callback.Send();
+    // Every lock is released; each client's own thread calls its sinks, so that a client that is
+    // slow to return, or calls the server from inside its callback, holds up nobody else.
+    for (ClientCallbacks& client : tick) client.delivery->Post(std::move(client.callbacks));
 }
+
+bool WaitForCallbackDeliveries(std::chrono::milliseconds timeout) { return ClientDelivery::WaitAllIdle(timeout); }
 
 void StartUpdateThread() {
     std::lock_guard guard(g_runLock);
@@ -57,6 +74,9 @@ void StopUpdateThread() {
     g_stopRequested.notify_all();
     // Waits for a running tick to end, instead of a fixed pause after which it might still run.
     if (g_thread.joinable()) g_thread.join();
+    // Pending callbacks are dropped; a delivery still inside a client's call gets the stop wait to
+    // return from it.
+    ClientDelivery::StopAll(kStopWait);
 }
 
 }  // namespace server

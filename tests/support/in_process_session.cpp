@@ -7,6 +7,7 @@
 #include "com/string_convert.h"
 #include "rtdb/data_access.h"
 #include "rtdb/rt_library.h"
+#include "server/client_delivery.h"
 #include "server/server_module.h"
 
 #include <gtest/gtest.h>
@@ -50,11 +51,21 @@ std::vector<rtimage::Station> SessionPlant() {
 std::unique_ptr<InProcessRuntime> g_runtime;
 std::unique_ptr<rtdb::CDataAccessEx> g_access;
 
+// The update thread, when a test started it, ends before the process does.
+class ServerSideEnvironment : public ::testing::Environment {
+    void TearDown() override { StopServerSide(); }
+};
+const auto* const g_environment = ::testing::AddGlobalTestEnvironment(new ServerSideEnvironment);
+
 }  // namespace
 
 bool CrossProcess() { return false; }
 
-void TickInProcess() { server::RunUpdateTick(); }
+void TickInProcess() {
+    server::RunUpdateTick();
+    // Callbacks go out on the clients' delivery threads: the tick is over once they are delivered.
+    server::ClientDelivery::WaitAllIdle(std::chrono::seconds(5));
+}
 
 void MoveAnalog(const char* station, const char* point, double value) {
     const std::vector<rtimage::Station> plant = SessionPlant();
@@ -83,7 +94,24 @@ void StartServerSide() {
     server::SetStartTime(now);
 }
 
-void StopServerSide() {}
+void StopServerSide() { server::StopUpdateThread(); }
+
+void StartUpdateCycle() { server::StartUpdateThread(); }
+
+void SetAnalogValue(std::string_view station, std::string_view point, double value) {
+    const std::vector<rtimage::Station> plant = SessionPlant();
+    for (std::size_t s = 0; s < plant.size(); ++s) {
+        if (plant[s].name != station) continue;
+        for (std::size_t a = 0; a < plant[s].analogs.size(); ++a) {
+            if (plant[s].analogs[a].name != point) continue;
+            rtimage::storeLiveDouble(g_runtime->view().analog(s, a) + rt::analog::kValue, value);
+            return;
+        }
+    }
+    ADD_FAILURE() << "no analog point " << station << "." << point << " in the session plant";
+}
+
+void StopRuntime() { g_runtime->CloseWindow(); }
 
 com::ComPtr<IOPCServer> Connect() {
     com::ComPtr<IOPCServer> server;

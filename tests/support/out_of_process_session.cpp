@@ -94,6 +94,23 @@ void StopServerSide() {
     g_simulator.reset();
 }
 
+void StartUpdateCycle() {}
+
+namespace {
+
+SimulatorControl& Simulator() {
+    static SimulatorControl control;
+    return control;
+}
+
+}  // namespace
+
+void SetAnalogValue(std::string_view station, std::string_view point, double value) {
+    Simulator().setAnalog(station, point, value);
+}
+
+void StopRuntime() { Simulator().closeWindow(); }
+
 com::ComPtr<IOPCServer> Connect() {
     // As clients find the server: by its ProgID.
     CLSID clsid{};

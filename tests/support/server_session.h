@@ -6,6 +6,8 @@
 #include "com/com_ptr.h"
 #include "opcda.h"
 
+#include <string_view>
+
 namespace korvex::test {
 
 // True when connections go through the proxy to the server process.
@@ -25,5 +27,16 @@ void MoveAnalog(const char* station, const char* point, double value);
 // Brings the server side up once per test program (the runtime, the data side, registration).
 void StartServerSide();
 void StopServerSide();
+
+// The update thread ticking at the base rate: the server program's own across processes, started
+// in this process otherwise.
+void StartUpdateCycle();
+
+// The runtime's value of an analog point, moved as the runtime would move it: through the
+// simulator's control channel across processes, in the published image in process.
+void SetAnalogValue(std::string_view station, std::string_view point, double value);
+// The runtime's main window goes away, as when the runtime stops: the server reads nothing more.
+// For good: only the last test of a program may do it.
+void StopRuntime();
 
 }  // namespace korvex::test

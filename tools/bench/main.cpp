@@ -22,6 +22,8 @@ constexpr Section kSections[] = {
     {"addrspace", "address-space build; item ID, node and point lookups beside the baseline",
      bench::RunAddressSpaceBench},
     {"browse", "flat browse of every point; paged DA 3.0 browse beside the baseline", bench::RunBrowseBench},
+    {"tick", "update tick over 100,000 items of 10 clients beside a plain loop; reads per tick",
+     bench::RunUpdateTickBench},
 };
 
 bool ParseCount(std::string_view text, int& count) {
