@@ -2,8 +2,32 @@
 
 #include <oleauto.h>
 
+#include <utility>
+
 GroupCallback::~GroupCallback() {
     for (VARIANT& value : values) VariantClear(&value);
+}
+
+GroupCallback& GroupCallback::operator=(GroupCallback&& other) noexcept {
+    GroupCallback taken(std::move(other));
+    swap(taken);
+    return *this;
+}
+
+void GroupCallback::swap(GroupCallback& other) noexcept {
+    using std::swap;
+    swap(kind, other.kind);
+    swap(sinks, other.sinks);
+    swap(transactionId, other.transactionId);
+    swap(clientGroupHandle, other.clientGroupHandle);
+    swap(masterQuality, other.masterQuality);
+    swap(masterError, other.masterError);
+    swap(clientHandles, other.clientHandles);
+    swap(values, other.values);
+    swap(qualities, other.qualities);
+    swap(timestamps, other.timestamps);
+    swap(errors, other.errors);
+    swap(serverGroupHandle, other.serverGroupHandle);
 }
 
 void GroupCallback::Send() const {

@@ -30,7 +30,10 @@ struct GroupCallback {
 
     GroupCallback() = default;
     GroupCallback(GroupCallback&&) = default;
-    GroupCallback& operator=(GroupCallback&&) = default;
+    // The values it held are cleared with the callback moved out of the way.
+    GroupCallback& operator=(GroupCallback&& other) noexcept;
+    void swap(GroupCallback& other) noexcept;
+    friend void swap(GroupCallback& a, GroupCallback& b) noexcept { a.swap(b); }
     ~GroupCallback();
 
     // The callback's method on every sink in subscription order; what a sink returns is ignored.
