@@ -4,6 +4,7 @@
 #include "tests/support/callback_sink.h"
 #include "tests/support/hresult.h"
 #include "tests/support/server_session.h"
+#include "tests/support/test_variants.h"
 
 #include "opcerror.h"
 
@@ -27,24 +28,6 @@ constexpr const wchar_t* kBreaker = L"NorthSubstation.switch.Breaker1";      // 
 constexpr const wchar_t* kSpeed = L"PumpStation.analog.PumpSpeed";           // writable, no limits, 1450
 constexpr OPCHANDLE kGroupHandle = 33;
 constexpr OPCHANDLE kNoSuchItem = 4242;
-
-VARIANT Number(VARTYPE vt, double value) {
-    VARIANT source, v;
-    VariantInit(&source);
-    VariantInit(&v);
-    source.vt = VT_R8;
-    source.dblVal = value;
-    VariantChangeType(&v, &source, 0, vt);
-    return v;
-}
-
-VARIANT Text(const wchar_t* text) {
-    VARIANT v;
-    VariantInit(&v);
-    v.vt = VT_BSTR;
-    v.bstrVal = SysAllocString(text);
-    return v;
-}
 
 bool IsDataChangeOfScan(const RecordedCallback& c) {
     return c.kind == Kind::DataChange && c.transactionId == 0 && !c.clientHandles.empty();

@@ -3,6 +3,7 @@
 #include "tests/support/hresult.h"
 #include "tests/support/server_session.h"
 #include "tests/support/simulator_control.h"
+#include "tests/support/test_variants.h"
 
 #include "opcerror.h"
 
@@ -23,24 +24,6 @@ constexpr const wchar_t* kSetpoint = L"NorthSubstation.analog.Setpoint";     // 
 constexpr const wchar_t* kBreaker = L"NorthSubstation.switch.Breaker1";      // writable, on
 constexpr const wchar_t* kHumidity = L"WeatherMast.analog.Humidity";         // 63, read first by MaxAge
 constexpr const wchar_t* kGate = L"Reservoir.switch.GateOpen";               // writable, off
-
-VARIANT Number(VARTYPE vt, double value) {
-    VARIANT source, v;
-    VariantInit(&source);
-    VariantInit(&v);
-    source.vt = VT_R8;
-    source.dblVal = value;
-    VariantChangeType(&v, &source, 0, vt);
-    return v;
-}
-
-VARIANT Text(const wchar_t* text) {
-    VARIANT v;
-    VariantInit(&v);
-    v.vt = VT_BSTR;
-    v.bstrVal = SysAllocString(text);
-    return v;
-}
 
 bool Same(const FILETIME& a, const FILETIME& b) { return CompareFileTime(&a, &b) == 0; }
 

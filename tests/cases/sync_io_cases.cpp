@@ -3,6 +3,7 @@
 #include "tests/support/hresult.h"
 #include "tests/support/server_session.h"
 #include "tests/support/simulator_control.h"
+#include "tests/support/test_variants.h"
 
 #include "opcerror.h"
 
@@ -25,16 +26,6 @@ constexpr const wchar_t* kSetpoint = L"NorthSubstation.analog.Setpoint";        
 constexpr const wchar_t* kBusbar = L"NorthSubstation.analog.BusbarVoltage";     // read-only, 10.5
 constexpr const wchar_t* kBreaker = L"NorthSubstation.switch.Breaker1";         // writable, on
 constexpr const wchar_t* kSpeed = L"PumpStation.analog.PumpSpeed";              // writable, no limits
-
-VARIANT Number(VARTYPE vt, double value) {
-    VARIANT source, v;
-    VariantInit(&source);
-    VariantInit(&v);
-    source.vt = VT_R8;
-    source.dblVal = value;
-    VariantChangeType(&v, &source, 0, vt);
-    return v;
-}
 
 class SyncIO : public ::testing::Test {
 protected:
