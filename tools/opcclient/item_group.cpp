@@ -4,10 +4,11 @@
 
 namespace opcclient {
 
-ItemGroup::ItemGroup(const Connection& connection, const std::vector<std::string>& itemIds, DWORD updateRateMs)
+ItemGroup::ItemGroup(const Connection& connection, const std::vector<std::string>& itemIds, bool active,
+                     DWORD updateRateMs)
     : connection_(connection) {
     DWORD revisedRate = 0;
-    connection.check(connection.server()->AddGroup(L"", TRUE, updateRateMs, 0, nullptr, nullptr, 0, &serverGroup_,
+    connection.check(connection.server()->AddGroup(L"", active ? TRUE : FALSE, updateRateMs, 0, nullptr, nullptr, 0, &serverGroup_,
                                                    &revisedRate, IID_IOPCItemMgt,
                                                    reinterpret_cast<LPUNKNOWN*>(group_.ReleaseAndGetAddressOf())),
                      "AddGroup");

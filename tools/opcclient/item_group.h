@@ -19,10 +19,11 @@ struct GroupItem {
 
 class ItemGroup {
 public:
-    // AddGroup (active, `updateRateMs`) and AddItems for `itemIds`, each with the client handle of
-    // its position in `itemIds` and its canonical type. Throws ClientError when the group cannot be
-    // created.
-    ItemGroup(const Connection& connection, const std::vector<std::string>& itemIds, DWORD updateRateMs = 1000);
+    // AddGroup (with `updateRateMs`, active or not) and AddItems for `itemIds`, each active, with the
+    // client handle of its position in `itemIds`, in its canonical type. Throws ClientError when the
+    // group cannot be created.
+    ItemGroup(const Connection& connection, const std::vector<std::string>& itemIds, bool active,
+              DWORD updateRateMs = 1000);
     ~ItemGroup();
     ItemGroup(const ItemGroup&) = delete;
     ItemGroup& operator=(const ItemGroup&) = delete;

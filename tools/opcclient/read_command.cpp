@@ -56,7 +56,7 @@ std::vector<ReadResult> readItems(const Connection& connection, const ItemGroup&
 }  // namespace
 
 int runRead(const Connection& connection, const Options& options, Output& out) {
-    const ItemGroup group(connection, options.operands);
+    const ItemGroup group(connection, options.operands, true);
     std::vector<OPCHANDLE> handles = group.serverHandles();
     std::vector<ReadResult> results;
     if (!handles.empty()) results = readItems(connection, group, options, handles);

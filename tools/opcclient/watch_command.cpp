@@ -25,17 +25,22 @@ BOOL WINAPI OnConsoleControl(DWORD event) {
     return TRUE;
 }
 
-void setDeadband(const Connection& connection, const ItemGroup& group, float percent) {
+// Activates the group, with the deadband when there is one. The first update after activation
+// reports every item, so the sink sees the current values first.
+void activate(const Connection& connection, const ItemGroup& group, float deadbandPercent) {
     const auto state = group.require<IOPCGroupStateMgt>("IOPCGroupStateMgt");
     DWORD revisedRate = 0;
-    connection.check(state->SetState(nullptr, &revisedRate, nullptr, nullptr, &percent, nullptr, nullptr),
-                     "SetState (percent deadband)");
+    BOOL active = TRUE;
+    connection.check(state->SetState(nullptr, &revisedRate, &active, nullptr,
+                                     deadbandPercent > 0.0f ? &deadbandPercent : nullptr, nullptr, nullptr),
+                     "SetState (activating the group)");
 }
 
 }  // namespace
 
 int runWatch(const Connection& connection, const Options& options, Output& out) {
-    const ItemGroup group(connection, options.operands, options.rateMs);
+    // Inactive until the sink is subscribed: an update before that would count as sent.
+    const ItemGroup group(connection, options.operands, false, options.rateMs);
     int exitCode = kExitOk;
     for (const GroupItem& item : group.items()) {
         if (FAILED(item.addResult)) {
@@ -44,7 +49,6 @@ int runWatch(const Connection& connection, const Options& options, Output& out) 
         }
     }
     if (group.serverHandles().empty()) return exitCode;
-    if (options.deadbandPercent > 0.0f) setDeadband(connection, group, options.deadbandPercent);
 
     g_stop = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     SetConsoleCtrlHandler(OnConsoleControl, TRUE);
@@ -56,6 +60,7 @@ int runWatch(const Connection& connection, const Options& options, Output& out) 
     const Subscription dataChanges(group.require<IOPCItemMgt>("IOPCItemMgt").Get(), IID_IOPCDataCallback,
                                    dataSink->identity(), hr);
     connection.check(hr, "subscribing to data changes (IOPCDataCallback)");
+    activate(connection, group, options.deadbandPercent);
 
     using Clock = std::chrono::steady_clock;
     const auto deadline = options.durationSeconds

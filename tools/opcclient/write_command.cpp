@@ -21,7 +21,7 @@ int runWrite(const Connection& connection, const Options& options, Output& out) 
         itemIds.push_back(operand.substr(0, equals));
         texts.push_back(operand.substr(equals + 1));
     }
-    const ItemGroup group(connection, itemIds);
+    const ItemGroup group(connection, itemIds, false);
 
     int exitCode = kExitOk;
     std::vector<OPCHANDLE> handles;
