@@ -162,7 +162,10 @@ std::string helpText(std::optional<Command> command) {
         "usage: korvex-opc [--server PROGID] [--json] COMMAND [ARGS]\n\n"
         "A client of a local OPC DA server, by default Korvex.OPCServer.2.\n\n"
         "commands:\n";
-    for (const CommandInfo& info : commands()) text += "  " + std::string(info.synopsis) + "\n";
+    for (const CommandInfo& info : commands()) {
+        const std::string_view summary = info.help.substr(0, info.help.find('\n'));
+        text += "  " + std::string(info.synopsis) + "\n      " + std::string(summary) + "\n";
+    }
     text +=
         "\n"
         "  --server PROGID   the server to connect to (default Korvex.OPCServer.2)\n"
