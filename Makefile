@@ -7,7 +7,7 @@ JOBS    ?= $(shell nproc)
 ARCHS   := x86_64 i686
 CTEST_ARGS ?=
 
-.PHONY: all deps build test bench screenshots prefix clean $(ARCHS:%=build-%)
+.PHONY: all deps build test bench demo run screenshots prefix clean $(ARCHS:%=build-%)
 
 all: build
 
@@ -43,6 +43,16 @@ BENCH_ARGS ?=
 bench: build-x86_64
 	@[ -f "$${KORVEX_WINEPREFIX:-$(CURDIR)/build/wineprefix}/system.reg" ] || tests/wine/prefix.sh
 	@tests/wine/run.sh $(BUILD)/x86_64/bin/korvex_bench.exe $(BENCH_ARGS)
+
+# The command-line client against the simulator's sample plant and the server: a scripted session
+# (demo), or both kept up for manual use until Ctrl-C (run). Reuse the test prefix when there is one.
+demo: build-x86_64
+	@[ -f "$${KORVEX_WINEPREFIX:-$(CURDIR)/build/wineprefix}/system.reg" ] || tests/wine/prefix.sh
+	@scripts/demo.sh
+
+run: build-x86_64
+	@[ -f "$${KORVEX_WINEPREFIX:-$(CURDIR)/build/wineprefix}/system.reg" ] || tests/wine/prefix.sh
+	@scripts/run.sh
 
 # The main window with two clients and the About box, drawn under Xvfb into build/screenshots/.
 # Installs what only it needs (X server, grabber, fonts) itself, so that `make test` stays lean.
