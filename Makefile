@@ -2,7 +2,9 @@
 # Everything is cross-built with mingw-w64 for x86_64 and i686; tests run the x86_64 build under Wine.
 
 BUILD   := build
-WERROR  ?= OFF
+# WERROR=ON|OFF sets the build trees' warnings-as-errors switch; unset, a tree keeps what it has.
+WERROR  ?=
+WERROR_FLAG = $(if $(WERROR),-DKORVEX_WERROR=$(WERROR))
 JOBS    ?= $(shell nproc)
 ARCHS   := x86_64 i686
 CTEST_ARGS ?=
@@ -19,13 +21,13 @@ build: $(ARCHS:%=build-%)
 # The x86_64 tree builds everything; the i686 tree builds the product only (no 32-bit Wine to run tests).
 build-x86_64: deps
 	@cmake --no-warn-unused-cli -S . -B $(BUILD)/x86_64 -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-	    -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-x86_64.cmake -DKORVEX_WERROR=$(WERROR) \
+	    -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-x86_64.cmake $(WERROR_FLAG) \
 	    -DKORVEX_TESTS=ON >/dev/null
 	@cmake --build $(BUILD)/x86_64 -j $(JOBS)
 
 build-i686: deps
 	@cmake --no-warn-unused-cli -S . -B $(BUILD)/i686 -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-	    -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake -DKORVEX_WERROR=$(WERROR) \
+	    -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake $(WERROR_FLAG) \
 	    -DKORVEX_TESTS=OFF >/dev/null
 	@cmake --build $(BUILD)/i686 -j $(JOBS)
 

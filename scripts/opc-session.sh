@@ -27,7 +27,7 @@ client() {
 wait_for_line() {
     i=0
     while [ "$i" -lt "$(($2 * 10))" ]; do
-        tr -d '\r' <"$1" 2>/dev/null | grep -qx "$3" && return 0
+        tr -d '\r' 2>/dev/null <"$1" | grep -qx "$3" && return 0
         sleep 0.1
         i=$((i + 1))
     done
