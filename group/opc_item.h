@@ -6,7 +6,7 @@
 #include "values/value_record.h"
 
 #include <array>
-#include <atomic>
+#include <cstdint>
 #include <mutex>
 #include <span>
 #include <string>
@@ -62,8 +62,10 @@ public:
             if (record.id == id) return &record;
         return nullptr;
     }
-    // Set when the update cycle or an asynchronous read has read the point in the current tick.
-    std::atomic<bool> readThisTick{false};
+    // The number of the last update tick in which the update cycle or an asynchronous read read the
+    // point (COPCAddressSpaceMgt::CurrentTick): a new tick needs no pass over every point to forget
+    // the previous one's reads. Read and written under `lock()`.
+    std::uint64_t readInTick = 0;
 
 private:
     void FillPropertyRecords();
