@@ -282,10 +282,10 @@ bool COPCAddressSpaceMgt::ReadPointIntoCache(COPCItem& point, values::ValueRecor
     FILETIME timestamp{};
     const std::uint64_t tick = tickNumber_.load(std::memory_order_relaxed);
     std::lock_guard guard(point.lock());
-    if (!onceThisTick || point.readInTick != tick) {
+    if (!onceThisTick || point.readInTick() != tick) {
         if (!ReadPointValue(point.serverHandle(), &value, &quality, &timestamp)) return false;
         values::StoreValue(point.cache(), point.canonicalType(), &value, &quality, &timestamp);
-        if (onceThisTick) point.readInTick = tick;
+        if (onceThisTick) point.SetReadInTick(tick);
     }
     reading = point.cache();
     return true;

@@ -38,8 +38,8 @@ HRESULT ReportedValue(const GroupItem& item, VARIANT* value, WORD* quality, FILE
 // carries the tick's time.
 const values::ValueRecord& ReadForTick(const COPCAddressSpaceMgt& space, const COPCAddressSpaceMgt::Tick& tick,
                                        COPCItem& point) {
-    if (point.readInTick != tick.number) {
-        point.readInTick = tick.number;
+    if (point.readInTick() != tick.number) {
+        point.SetReadInTick(tick.number);
         VARIANT value;
         VariantInit(&value);
         WORD quality = values::kQualityBad;
@@ -108,17 +108,17 @@ void COPCGroup::Scan(CallbackOutbox& outbox) {
     const COPCAddressSpaceMgt::Tick tick = space.CurrentTick();
     std::vector<GroupItem*> changed;
     for (GroupItem& item : items_.list()) {
-        if (!item.active || !item.point->descriptor().IsReadable()) continue;
+        if (!item.active || !item.point->IsReadable()) continue;
         values::ValueRecord reading;
         {
             std::lock_guard guard(item.point->lock());
             reading = ReadForTick(space, tick, *item.point);
         }
-        const PointDescriptor& point = item.point->descriptor();
+        const double range = item.point->DeadbandRange();
         bool isChanged = reading.quality != item.value.quality;
-        if (point.pointKind == 3 && point.highLimit > point.lowLimit) {
+        if (range > 0) {
             const double deadband = item.deadbandSet ? item.itemDeadband : state_.percentDeadband;
-            const double band = deadband / 100.0 * (point.highLimit - point.lowLimit);
+            const double band = deadband / 100.0 * range;
             isChanged = isChanged || std::fabs(AsDouble(item.value.value) - AsDouble(reading.value)) > band;
             if (isChanged) {
                 item.value = reading;
