@@ -245,15 +245,24 @@ COPCItem* COPCAddressSpaceMgt::FindPointByNodeId(DWORD nodeId) const {
     return GetPoint(pointByNodeId_[nodeId]);
 }
 
-void COPCAddressSpaceMgt::ClearReadFlags() {
-    const DWORD count = pointCount_.load(std::memory_order_acquire);
-    for (DWORD k = 0; k < count; ++k) points_[k].readThisTick.store(false, std::memory_order_relaxed);
+void COPCAddressSpaceMgt::BeginTick() {
+    FILETIME now;
+    CoFileTimeNow(&now);
+    tickTime_.store(std::bit_cast<std::uint64_t>(now), std::memory_order_relaxed);
+    tickNumber_.fetch_add(1, std::memory_order_relaxed);
 }
 
 bool COPCAddressSpaceMgt::ReadPointValue(DWORD pointNumber, VARIANT* value, WORD* quality, FILETIME* timestamp) const {
     if (!GetPoint(pointNumber) || !access_) return false;
     pointReads_.fetch_add(1, std::memory_order_relaxed);
     return access_->ReadPoint(pointRecords_[pointNumber - 1], value, quality, timestamp);
+}
+
+bool COPCAddressSpaceMgt::ReadPointValue(DWORD pointNumber, const FILETIME& readTime, VARIANT* value, WORD* quality,
+                                         FILETIME* timestamp) const {
+    if (!GetPoint(pointNumber) || !access_) return false;
+    pointReads_.fetch_add(1, std::memory_order_relaxed);
+    return access_->ReadPoint(pointRecords_[pointNumber - 1], readTime, value, quality, timestamp);
 }
 
 bool COPCAddressSpaceMgt::WritePointValue(DWORD pointNumber, const VARIANT& value, const WORD* /*quality*/,
@@ -271,11 +280,12 @@ bool COPCAddressSpaceMgt::ReadPointIntoCache(COPCItem& point, values::ValueRecor
     VariantInit(&value);
     WORD quality = values::kQualityBad;
     FILETIME timestamp{};
+    const std::uint64_t tick = tickNumber_.load(std::memory_order_relaxed);
     std::lock_guard guard(point.lock());
-    if (!onceThisTick || !point.readThisTick) {
+    if (!onceThisTick || point.readInTick() != tick) {
         if (!ReadPointValue(point.serverHandle(), &value, &quality, &timestamp)) return false;
         values::StoreValue(point.cache(), point.canonicalType(), &value, &quality, &timestamp);
-        if (onceThisTick) point.readThisTick = true;
+        if (onceThisTick) point.SetReadInTick(tick);
     }
     reading = point.cache();
     return true;

@@ -8,6 +8,7 @@
 #include "rtdb/data_access.h"
 
 #include <atomic>
+#include <bit>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -55,12 +56,26 @@ public:
     // The point with number 1..GetPointCount(), or null.
     COPCItem* GetPoint(DWORD pointNumber) const;
     COPCItem* FindPointByNodeId(DWORD nodeId) const;
-    // Clears every point's read-this-tick flag (start of each update tick).
-    void ClearReadFlags();
+    // The update tick under way: its number, which a point item keeps as `readInTick` when the tick
+    // has read it, and its time, the timestamp of every value the tick reads.
+    struct Tick {
+        std::uint64_t number = 0;
+        FILETIME time{};
+    };
+    // Starts the next update tick: every point counts as not yet read in it. Called by the update
+    // thread only, before any read of the tick.
+    void BeginTick();
+    Tick CurrentTick() const {
+        return {tickNumber_.load(std::memory_order_relaxed),
+                std::bit_cast<FILETIME>(tickTime_.load(std::memory_order_relaxed))};
+    }
 
     // Reads a point's current value from the database (the caller holds the point's lock). Fails
     // with the outputs untouched for an unknown point number or when the runtime has gone.
     bool ReadPointValue(DWORD pointNumber, VARIANT* value, WORD* quality, FILETIME* timestamp) const;
+    // The same stamped with the time of the read the caller took once for many points.
+    bool ReadPointValue(DWORD pointNumber, const FILETIME& readTime, VARIANT* value, WORD* quality,
+                        FILETIME* timestamp) const;
     // How many times ReadPointValue has gone to the database: what shows that the update cycle
     // reads each point at most once per tick.
     std::uint64_t PointReadCount() const { return pointReads_.load(std::memory_order_relaxed); }
@@ -71,7 +86,8 @@ public:
     bool WritePointValue(DWORD pointNumber, const VARIANT& value, const WORD* quality, const FILETIME* timestamp) const;
     // A device read of one point: under the point's lock, reads it and stores the reading in its
     // cache, which `reading` receives. False, cache unchanged, when the read fails. With
-    // `onceThisTick`, a point already read in this update tick is taken from its cache instead.
+    // `onceThisTick` (the update thread's reads), a point already read in the current update tick is
+    // taken from its cache instead, and a successful read counts as the tick's read of the point.
     bool ReadPointIntoCache(COPCItem& point, values::ValueRecord& reading, bool onceThisTick = false) const;
     // WritePointValue of the point under its lock.
     bool WritePoint(COPCItem& point, const VARIANT& value, const WORD* quality, const FILETIME* timestamp) const;
@@ -108,6 +124,9 @@ private:
 
     std::atomic<bool> built_{false};
     mutable std::atomic<std::uint64_t> pointReads_{0};
+    // Tick 1 is the time before the first tick, in which no point has been read (`readInTick` 0).
+    std::atomic<std::uint64_t> tickNumber_{1};
+    std::atomic<std::uint64_t> tickTime_{0};  // FILETIME bits
     rtdb::CDataAccessEx* access_ = nullptr;
     std::vector<Node> nodes_;
     std::unordered_map<ChildKey, NodeNumber, ChildKeyHash> children_;

@@ -6,7 +6,7 @@
 #include "values/value_record.h"
 
 #include <array>
-#include <atomic>
+#include <cstdint>
 #include <mutex>
 #include <span>
 #include <string>
@@ -21,7 +21,10 @@ struct PropertyRecord {
     VARTYPE type = VT_EMPTY;
 };
 
-class COPCItem {
+// Aligned to a cache line: what the update scan needs of a point (its lock, cache, last tick read
+// and the few descriptor facts below) lies on the first two lines, so that a scan of 100,000 items
+// does not touch the descriptor, property records and item ID in between.
+class alignas(64) COPCItem {
 public:
     COPCItem() : value_(values::ValueRecord::Fresh()) {}
     virtual ~COPCItem() = default;
@@ -30,6 +33,10 @@ public:
 
     void ApplyDescriptor(const PointDescriptor& descriptor) {
         descriptor_ = descriptor;
+        canonicalType_ = descriptor.canonicalType;
+        readable_ = descriptor.IsReadable();
+        deadbandRange_ =
+            descriptor.pointKind == 3 && descriptor.highLimit > descriptor.lowLimit ? descriptor.highLimit - descriptor.lowLimit : 0;
         FillPropertyRecords();
     }
     void SetServerHandle(DWORD handle) { serverHandle_ = handle; }
@@ -39,7 +46,11 @@ public:
     DWORD nodeId() const { return descriptor_.tagKey; }
     DWORD serverHandle() const { return serverHandle_; }
     const std::string& itemId() const { return itemId_; }
-    VARTYPE canonicalType() const { return descriptor_.canonicalType; }
+    VARTYPE canonicalType() const { return canonicalType_; }
+    bool IsReadable() const { return readable_; }
+    // The width of the range a deadband is a percentage of: analog points whose high limit is above
+    // the low limit; 0 for the others, whose changes are any difference at all.
+    double DeadbandRange() const { return deadbandRange_; }
     // The point has an engineering range ("EUType" 1): its writes are range-tested.
     bool HasAnalogEU() const { return descriptor_.hasLimits != 0; }
 
@@ -62,19 +73,26 @@ public:
             if (record.id == id) return &record;
         return nullptr;
     }
-    // Set when the update cycle or an asynchronous read has read the point in the current tick.
-    std::atomic<bool> readThisTick{false};
+    // The number of the last update tick in which the update cycle or an asynchronous read read the
+    // point (COPCAddressSpaceMgt::CurrentTick): a new tick needs no pass over every point to forget
+    // the previous one's reads. Read and written under `lock()`.
+    std::uint64_t readInTick() const { return readInTick_; }
+    void SetReadInTick(std::uint64_t tick) { readInTick_ = tick; }
 
 private:
     void FillPropertyRecords();
 
+    mutable std::mutex lock_;
+    values::ValueRecord value_;
+    std::uint64_t readInTick_ = 0;
+    DWORD serverHandle_ = 0;
+    VARTYPE canonicalType_ = VT_EMPTY;
+    bool readable_ = false;
+    double deadbandRange_ = 0;
     PointDescriptor descriptor_;
     std::array<PropertyRecord, 12> properties_{};
     std::size_t propertyCount_ = 0;
-    DWORD serverHandle_ = 0;
     std::string itemId_;
-    mutable std::mutex lock_;
-    values::ValueRecord value_;
 };
 
 inline void COPCItem::FillPropertyRecords() {

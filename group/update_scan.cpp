@@ -34,20 +34,21 @@ HRESULT ReportedValue(const GroupItem& item, VARIANT* value, WORD* quality, FILE
 }
 
 // The point's value of this tick: read from the database by the first item of any group that
-// needs it in this tick, from the point item's cache by every later one.
-values::ValueRecord ReadForTick(const COPCAddressSpaceMgt& space, COPCItem& point) {
-    std::lock_guard guard(point.lock());
-    if (!point.readThisTick.exchange(true)) {
+// needs it in this tick, from the point item's cache by every later one. Every value the tick reads
+// carries the tick's time.
+const values::ValueRecord& ReadForTick(const COPCAddressSpaceMgt& space, const COPCAddressSpaceMgt::Tick& tick,
+                                       COPCItem& point) {
+    if (point.readInTick() != tick.number) {
+        point.SetReadInTick(tick.number);
         VARIANT value;
         VariantInit(&value);
         WORD quality = values::kQualityBad;
-        FILETIME timestamp;
+        FILETIME timestamp = tick.time;
         // A failed read is no error of the scan: a value of bad quality, reported if it differs.
-        // A successful read stamps the value itself: the clock is asked once per read.
-        if (!space.ReadPointValue(point.serverHandle(), &value, &quality, &timestamp)) {
+        if (!space.ReadPointValue(point.serverHandle(), tick.time, &value, &quality, &timestamp)) {
             VariantClear(&value);
             quality = values::kQualityBad;
-            CoFileTimeNow(&timestamp);
+            timestamp = tick.time;
         }
         StoreReading(point.cache(), point.canonicalType(), value, quality, timestamp);
     }
@@ -104,15 +105,20 @@ void COPCGroup::Tick(DWORD elapsed, CallbackOutbox& outbox) {
 void COPCGroup::Scan(CallbackOutbox& outbox) {
     const COPCAddressSpaceMgt& space = server::AddressSpace();
     if (!state_.active || items_.empty() || space.GetPointCount() == 0) return;
+    const COPCAddressSpaceMgt::Tick tick = space.CurrentTick();
     std::vector<GroupItem*> changed;
     for (GroupItem& item : items_.list()) {
-        if (!item.active || !item.point->descriptor().IsReadable()) continue;
-        const values::ValueRecord reading = ReadForTick(space, *item.point);
-        const PointDescriptor& point = item.point->descriptor();
+        if (!item.active || !item.point->IsReadable()) continue;
+        values::ValueRecord reading;
+        {
+            std::lock_guard guard(item.point->lock());
+            reading = ReadForTick(space, tick, *item.point);
+        }
+        const double range = item.point->DeadbandRange();
         bool isChanged = reading.quality != item.value.quality;
-        if (point.pointKind == 3 && point.highLimit > point.lowLimit) {
+        if (range > 0) {
             const double deadband = item.deadbandSet ? item.itemDeadband : state_.percentDeadband;
-            const double band = deadband / 100.0 * (point.highLimit - point.lowLimit);
+            const double band = deadband / 100.0 * range;
             isChanged = isChanged || std::fabs(AsDouble(item.value.value) - AsDouble(reading.value)) > band;
             if (isChanged) {
                 item.value = reading;

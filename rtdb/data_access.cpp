@@ -216,6 +216,19 @@ bool CDataAccessEx::ReadPoint(const PointRecord& point, VARIANT* value, WORD* qu
     VariantClear(value);
     *quality = 0;  // OPC_QUALITY_BAD
     CoFileTimeNow(timestamp);
+    return ReadRecord(point, value, quality);
+}
+
+bool CDataAccessEx::ReadPoint(const PointRecord& point, const FILETIME& readTime, VARIANT* value, WORD* quality,
+                              FILETIME* timestamp) const {
+    if (!IsScadaAlive()) return false;
+    VariantClear(value);
+    *quality = 0;  // OPC_QUALITY_BAD
+    *timestamp = readTime;
+    return ReadRecord(point, value, quality);
+}
+
+bool CDataAccessEx::ReadRecord(const PointRecord& point, VARIANT* value, WORD* quality) {
     if (!point.record) return false;
     if (point.kind == rt::kAnalogKind) {
         double measured = 0;

@@ -59,6 +59,10 @@ public:
     // Fails, leaving the outputs untouched, when the runtime's window has gone; fails with VT_EMPTY,
     // quality BAD and the current time when the record is missing.
     bool ReadPoint(const PointRecord& point, VARIANT* value, WORD* quality, FILETIME* timestamp) const;
+    // The same stamped with `readTime` instead of the current time: the update tick reads many
+    // points at one moment, and asking the clock for each would cost more than the reads.
+    bool ReadPoint(const PointRecord& point, const FILETIME& readTime, VARIANT* value, WORD* quality,
+                   FILETIME* timestamp) const;
 
     // False from the moment the runtime's main window is gone; the runtime is never re-attached.
     bool IsScadaAlive() const;
@@ -71,6 +75,9 @@ public:
     void ReleaseServerWindow();
 
 private:
+    // The value of a record that exists; the caller has checked the runtime and set the outputs to
+    // VT_EMPTY and quality BAD.
+    static bool ReadRecord(const PointRecord& point, VARIANT* value, WORD* quality);
     static std::string PointKey(std::string_view stationName, int kind, std::string_view pointName);
 
     Settings settings_;

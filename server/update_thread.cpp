@@ -35,7 +35,7 @@ void UpdateLoop() {
 }  // namespace
 
 void RunUpdateTick() {
-    AddressSpace().ClearReadFlags();
+    AddressSpace().BeginTick();
     // Each client's callbacks of this tick, to be handed to its delivery.
     struct ClientCallbacks {
         std::shared_ptr<ClientDelivery> delivery;
