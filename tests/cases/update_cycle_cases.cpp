@@ -121,7 +121,7 @@ std::vector<int> TicksOf(const std::vector<DataChangeSink::Call>& calls) {
 std::string Describe(const DataChangeSink::Call& call) {
     char text[160];
     std::snprintf(text, sizeof text, "tick %d group %lu count %zu transid %lu master 0x%08lX/0x%08lX", call.tick,
-                  static_cast<unsigned long>(call.group), call.handles.size(), call.transactionId, static_cast<unsigned long>(call.masterQuality),
+                  static_cast<unsigned long>(call.group), call.clientHandles.size(), call.transactionId, static_cast<unsigned long>(call.masterQuality),
                   static_cast<unsigned long>(call.masterError));
     return text;
 }
@@ -133,7 +133,7 @@ void ExpectItemChange(const DataChangeSink::Call& call, OPCHANDLE group, double 
     EXPECT_EQ(call.group, group);
     EXPECT_HR(call.masterQuality, S_OK);
     EXPECT_HR(call.masterError, S_OK);
-    ASSERT_EQ(call.handles, std::vector<OPCHANDLE>{kItem});
+    ASSERT_EQ(call.clientHandles, std::vector<OPCHANDLE>{kItem});
     EXPECT_EQ(call.types, std::vector<VARTYPE>{VT_R4});
     EXPECT_EQ(call.values, std::vector<double>{value});
     EXPECT_EQ(call.qualities, std::vector<WORD>{0xC0});
@@ -146,7 +146,7 @@ void ExpectKeepAlive(const DataChangeSink::Call& call, OPCHANDLE group) {
     EXPECT_EQ(call.group, group);
     EXPECT_HR(call.masterQuality, S_OK);
     EXPECT_HR(call.masterError, S_OK);
-    EXPECT_TRUE(call.handles.empty());
+    EXPECT_TRUE(call.clientHandles.empty());
 }
 
 class UpdateCycle : public ::testing::Test {
@@ -417,7 +417,7 @@ TEST_F(UpdateCycle, QualityChangeAloneIsReportedWhateverTheDeadband) {
     const auto& call = calls[1];
     SCOPED_TRACE(Describe(call));
     EXPECT_LE(call.tick, tick + 2);
-    EXPECT_EQ(call.handles, std::vector<OPCHANDLE>{kItem});
+    EXPECT_EQ(call.clientHandles, std::vector<OPCHANDLE>{kItem});
     // A failed read leaves no value; the cache read hands that out in the canonical type, as 0.
     EXPECT_EQ(call.types, std::vector<VARTYPE>{VT_R4});
     EXPECT_EQ(call.values, std::vector<double>{0.0});

@@ -97,10 +97,10 @@ void CallbackSink::Record(RecordedCallback callback) {
     recorded_.notify_all();
 }
 
-RecordedCallback CallbackSink::Values(RecordedCallback::Kind kind, DWORD transactionId, OPCHANDLE group,
-                                      HRESULT masterQuality, HRESULT masterError, DWORD count,
-                                      const OPCHANDLE* handles, const VARIANT* values, const WORD* qualities,
-                                      const FILETIME* timestamps, const HRESULT* errors) {
+RecordedCallback RecordCallback(RecordedCallback::Kind kind, DWORD transactionId, OPCHANDLE group,
+                                HRESULT masterQuality, HRESULT masterError, DWORD count, const OPCHANDLE* handles,
+                                const VARIANT* values, const WORD* qualities, const FILETIME* timestamps,
+                                const HRESULT* errors) {
     RecordedCallback call;
     call.kind = kind;
     call.transactionId = transactionId;
@@ -125,7 +125,7 @@ RecordedCallback CallbackSink::Values(RecordedCallback::Kind kind, DWORD transac
 HRESULT CallbackSink::OnDataChange(DWORD dwTransid, OPCHANDLE hGroup, HRESULT hrMasterquality, HRESULT hrMastererror,
                                    DWORD dwCount, OPCHANDLE* phClientItems, VARIANT* pvValues, WORD* pwQualities,
                                    FILETIME* pftTimeStamps, HRESULT* pErrors) {
-    Record(Values(RecordedCallback::Kind::DataChange, dwTransid, hGroup, hrMasterquality, hrMastererror, dwCount,
+    Record(RecordCallback(RecordedCallback::Kind::DataChange, dwTransid, hGroup, hrMasterquality, hrMastererror, dwCount,
                   phClientItems, pvValues, pwQualities, pftTimeStamps, pErrors));
     return S_OK;
 }
@@ -133,20 +133,20 @@ HRESULT CallbackSink::OnDataChange(DWORD dwTransid, OPCHANDLE hGroup, HRESULT hr
 HRESULT CallbackSink::OnReadComplete(DWORD dwTransid, OPCHANDLE hGroup, HRESULT hrMasterquality,
                                      HRESULT hrMastererror, DWORD dwCount, OPCHANDLE* phClientItems, VARIANT* pvValues,
                                      WORD* pwQualities, FILETIME* pftTimeStamps, HRESULT* pErrors) {
-    Record(Values(RecordedCallback::Kind::ReadComplete, dwTransid, hGroup, hrMasterquality, hrMastererror, dwCount,
+    Record(RecordCallback(RecordedCallback::Kind::ReadComplete, dwTransid, hGroup, hrMasterquality, hrMastererror, dwCount,
                   phClientItems, pvValues, pwQualities, pftTimeStamps, pErrors));
     return S_OK;
 }
 
 HRESULT CallbackSink::OnWriteComplete(DWORD dwTransid, OPCHANDLE hGroup, HRESULT hrMastererr, DWORD dwCount,
                                       OPCHANDLE* pClienthandles, HRESULT* pErrors) {
-    Record(Values(RecordedCallback::Kind::WriteComplete, dwTransid, hGroup, S_OK, hrMastererr, dwCount,
+    Record(RecordCallback(RecordedCallback::Kind::WriteComplete, dwTransid, hGroup, S_OK, hrMastererr, dwCount,
                   pClienthandles, nullptr, nullptr, nullptr, pErrors));
     return S_OK;
 }
 
 HRESULT CallbackSink::OnCancelComplete(DWORD dwTransid, OPCHANDLE hGroup) {
-    Record(Values(RecordedCallback::Kind::CancelComplete, dwTransid, hGroup, S_OK, S_OK, 0, nullptr, nullptr,
+    Record(RecordCallback(RecordedCallback::Kind::CancelComplete, dwTransid, hGroup, S_OK, S_OK, 0, nullptr, nullptr,
                   nullptr, nullptr, nullptr));
     return S_OK;
 }

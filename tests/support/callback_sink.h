@@ -37,6 +37,13 @@ struct RecordedCallback {
 
 const char* KindName(RecordedCallback::Kind kind);
 
+// A callback's arguments as a sink records them; `values`, `qualities` and `timestamps` may be null
+// (write and cancel completions).
+RecordedCallback RecordCallback(RecordedCallback::Kind kind, DWORD transactionId, OPCHANDLE group,
+                                HRESULT masterQuality, HRESULT masterError, DWORD count, const OPCHANDLE* handles,
+                                const VARIANT* values, const WORD* qualities, const FILETIME* timestamps,
+                                const HRESULT* errors);
+
 class CallbackSink final : public com::ComObject<CallbackSink, IOPCDataCallback, com::no_module_lock> {
 public:
     using Match = std::function<bool(const RecordedCallback&)>;
@@ -69,9 +76,6 @@ public:
 
 private:
     void Record(RecordedCallback callback);
-    RecordedCallback Values(RecordedCallback::Kind kind, DWORD transactionId, OPCHANDLE group, HRESULT masterQuality,
-                            HRESULT masterError, DWORD count, const OPCHANDLE* handles, const VARIANT* values,
-                            const WORD* qualities, const FILETIME* timestamps, const HRESULT* errors);
 
     mutable std::mutex lock_;
     std::condition_variable recorded_;

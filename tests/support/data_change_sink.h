@@ -6,15 +6,12 @@
 
 #include "com/com_object.h"
 #include "opcda.h"
-
-#include <oleauto.h>
+#include "tests/support/callback_sink.h"
 
 #include <algorithm>
 #include <chrono>
-#include <cmath>
 #include <condition_variable>
 #include <functional>
-#include <limits>
 #include <mutex>
 #include <vector>
 
@@ -22,18 +19,9 @@ namespace korvex::test {
 
 class DataChangeSink final : public com::ComObject<DataChangeSink, IOPCDataCallback, com::no_module_lock> {
 public:
-    struct Call {
+    struct Call : RecordedCallback {
         int tick = 0;  // clock calls received up to and including this one
         std::chrono::steady_clock::time_point arrived;
-        DWORD transactionId = 0;
-        OPCHANDLE group = 0;
-        HRESULT masterQuality = S_OK;
-        HRESULT masterError = S_OK;
-        std::vector<OPCHANDLE> handles;
-        std::vector<VARTYPE> types;
-        std::vector<double> values;  // NaN for a value that is not a number
-        std::vector<WORD> qualities;
-        std::vector<HRESULT> errors;
     };
     using Hook = std::function<void(const Call&)>;
 
@@ -82,23 +70,13 @@ public:
 
     HRESULT STDMETHODCALLTYPE OnDataChange(DWORD dwTransid, OPCHANDLE hGroup, HRESULT hrMasterquality,
                                            HRESULT hrMastererror, DWORD dwCount, OPCHANDLE* phClientItems,
-                                           VARIANT* pvValues, WORD* pwQualities, FILETIME*, HRESULT* pErrors) override {
+                                           VARIANT* pvValues, WORD* pwQualities, FILETIME* pftTimeStamps,
+                                           HRESULT* pErrors) override {
         Call call;
+        static_cast<RecordedCallback&>(call) =
+            RecordCallback(RecordedCallback::Kind::DataChange, dwTransid, hGroup, hrMasterquality, hrMastererror,
+                           dwCount, phClientItems, pvValues, pwQualities, pftTimeStamps, pErrors);
         call.arrived = std::chrono::steady_clock::now();
-        call.transactionId = dwTransid;
-        call.group = hGroup;
-        call.masterQuality = hrMasterquality;
-        call.masterError = hrMastererror;
-        for (DWORD i = 0; i < dwCount; ++i) {
-            call.handles.push_back(phClientItems[i]);
-            call.types.push_back(pvValues[i].vt);
-            VARIANT number;
-            VariantInit(&number);
-            const bool isNumber = pvValues[i].vt != VT_EMPTY && SUCCEEDED(VariantChangeType(&number, &pvValues[i], 0, VT_R8));
-            call.values.push_back(isNumber ? number.dblVal : std::numeric_limits<double>::quiet_NaN());
-            call.qualities.push_back(pwQualities[i]);
-            call.errors.push_back(pErrors[i]);
-        }
         Hook hook;
         {
             std::lock_guard guard(lock_);
