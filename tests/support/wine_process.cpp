@@ -5,6 +5,7 @@
 #include <tlhelp32.h>
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdlib>
 #include <mutex>
@@ -274,9 +275,17 @@ ChildProcess::ChildProcess(std::string_view program, const std::vector<std::stri
     startup.hStdInput = stdinChild.value;
     startup.hStdOutput = stdoutChild.value;
     startup.hStdError = errorsIntoOutput ? stdoutChild.value : stderrChild.value;
-    if (!CreateProcessW(path.c_str(), commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr,
-                        workingDirectory.empty() ? nullptr : workingDirectory.c_str(), &startup, &state_->process))
-        throw systemError("cannot start " + utf8(path));
+    // Under load Wine now and then loses a new process before its first instruction and reports
+    // ERROR_INTERNAL_ERROR; none of the child's code has run then, so starting it again is safe.
+    constexpr int kStartAttempts = 3;
+    for (int attempt = 1;; ++attempt) {
+        if (CreateProcessW(path.c_str(), commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr,
+                           workingDirectory.empty() ? nullptr : workingDirectory.c_str(), &startup, &state_->process))
+            break;
+        if (GetLastError() != ERROR_INTERNAL_ERROR || attempt == kStartAttempts)
+            throw systemError("cannot start " + utf8(path));
+        std::this_thread::sleep_for(std::chrono::milliseconds(100 * attempt));
+    }
 
     // The child ends close when this scope ends: from then on only the child holds them.
     if (outputOurs.value) {
