@@ -1,6 +1,7 @@
-// The update thread's execution of a group's queued asynchronous requests, one per tick, with the
-// read and write procedures of the synchronous calls. Items are looked up again by handle, so a
-// request outlives the removal of its items; its outcome becomes one callback in the outbox.
+// The execution of a group's queued asynchronous requests, one per tick, with the read and write
+// procedures of the synchronous calls: reads in the update tick, writes, which wait for the runtime,
+// handed on by the tick to be carried out off it. Items are looked up again by handle, so a request
+// outlives the removal of its items; its outcome becomes one callback in the outbox.
 #include "group/opc_group.h"
 
 #include "addrspace/address_space.h"
@@ -26,15 +27,27 @@ GroupCallback COPCGroup::CallbackFor(GroupCallback::Kind kind, const AsyncReques
     return callback;
 }
 
-void COPCGroup::ExecuteNextRequest(CallbackOutbox& outbox) {
+bool COPCGroup::ExecuteNextRequest(CallbackOutbox& outbox) {
     AsyncRequest* request = requests_.Begin();
-    if (!request) return;
+    if (!request) return false;
+    if (request->operation == Operation::Write && !request->serverHandles.empty()) return true;
     std::optional<GroupCallback> callback;
-    if (!request->serverHandles.empty()) {
-        callback = request->operation == Operation::Write ? ExecuteWrite(*request) : ExecuteRead(*request);
-    }
+    if (!request->serverHandles.empty()) callback = ExecuteRead(*request);
     requests_.End();
     if (callback && !callback->sinks.empty()) outbox.push_back(std::move(*callback));
+    return false;
+}
+
+void COPCGroup::ExecuteHandedOverWrite(bool carryOut, CallbackOutbox& outbox) {
+    AsyncRequest* request = requests_.Executing();
+    if (!request) return;
+    std::optional<GroupCallback> callback;
+    if (carryOut) callback = ExecuteWrite(*request);
+    requests_.End();
+    if (callback && !callback->sinks.empty()) {
+        callback->serverGroupHandle = serverGroupHandle_;
+        outbox.push_back(std::move(*callback));
+    }
 }
 
 std::optional<GroupCallback> COPCGroup::ExecuteRead(const AsyncRequest& request) {

@@ -24,13 +24,18 @@ DWORD AsyncRequestQueue::Append(std::unique_ptr<AsyncRequest> request) noexcept 
 
 AsyncRequest* AsyncRequestQueue::Begin() {
     std::lock_guard guard(lock_);
-    if (pending_.empty()) return nullptr;
+    if (pending_.empty() || current_) return nullptr;
     current_ = std::move(pending_.front());
     pending_.pop_front();
     // Requests leave in queue order, so the first one of its ID is this one.
     const auto sameId = byCancelId_.find(current_->cancelId);
     sameId->second.pop_front();
     if (sameId->second.empty()) byCancelId_.erase(sameId);
+    return current_.get();
+}
+
+AsyncRequest* AsyncRequestQueue::Executing() {
+    std::lock_guard guard(lock_);
     return current_.get();
 }
 

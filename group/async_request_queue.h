@@ -17,9 +17,11 @@ public:
     // exhausted (the request is then dropped and no ID is used up).
     DWORD Append(std::unique_ptr<AsyncRequest> request) noexcept;
 
-    // Takes the first request off the queue and makes it the executing one (null when none).
-    // It stays valid until End().
+    // Takes the first request off the queue and makes it the executing one (null when none, or
+    // while another one is still executing). It stays valid until End().
     AsyncRequest* Begin();
+    // The executing request (null when none).
+    AsyncRequest* Executing();
     // Frees the executing request.
     void End();
 

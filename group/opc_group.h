@@ -81,7 +81,8 @@ public:
                                     DWORD* pTransactionID, HRESULT** ppErrors) override;
     HRESULT STDMETHODCALLTYPE Refresh(DWORD dwConnection, OPCDATASOURCE dwSource, DWORD* pTransactionID) override;
     HRESULT STDMETHODCALLTYPE Cancel(DWORD dwTransactionID) override;
-    // IOPCAsyncIO2, IOPCAsyncIO3: requests queued now, executed by the update thread one per tick.
+    // IOPCAsyncIO2, IOPCAsyncIO3: requests queued now and started by the update thread, one per tick
+    // and each after the one before has completed.
     HRESULT STDMETHODCALLTYPE Read(DWORD dwCount, OPCHANDLE* phServer, DWORD dwTransactionID, DWORD* pdwCancelID,
                                    HRESULT** ppErrors) override;
     HRESULT STDMETHODCALLTYPE Write(DWORD dwCount, OPCHANDLE* phServer, VARIANT* pItemValues, DWORD dwTransactionID,
@@ -132,9 +133,14 @@ public:
     korvex::com::ConnectionPoint<IOPCDataCallback>& dataCallbacks() { return dataCallbacks_; }
 
     // One tick of the update thread (under the server lock): scans the group when its update period
-    // has run out and keeps silent groups alive. What is to be sent goes to `outbox`, sent by the
-    // caller once every lock is released.
-    void Tick(DWORD elapsed, CallbackOutbox& outbox);
+    // has run out, keeps silent groups alive and executes the next asynchronous request. What is to
+    // be sent goes to `outbox`, sent by the caller once every lock is released. True when that
+    // request is a write: it waits for the runtime, so the caller carries it out off the tick with
+    // ExecuteHandedOverWrite, and the group's later requests wait for it.
+    [[nodiscard]] bool Tick(DWORD elapsed, CallbackOutbox& outbox);
+    // Carries out the write that Tick handed over and gathers its callback into `outbox`; with
+    // `carryOut` false (the server stops first), only gives it up.
+    void ExecuteHandedOverWrite(bool carryOut, CallbackOutbox& outbox);
 
     // What a read needs of one item, taken under the group lock.
     struct ItemView {
@@ -186,8 +192,9 @@ private:
     HRESULT QueueItems(DWORD count, const OPCHANDLE* handles, bool inputsGiven, bool write,
                        std::unique_ptr<AsyncRequest> request, DWORD* pdwCancelID, HRESULT** ppErrors, AddItem addItem);
     HRESULT QueueRefresh(std::unique_ptr<AsyncRequest> request, const DWORD* maxAge, DWORD* pdwCancelID);
-    // The update thread's part: executes the first queued request and gathers its callback.
-    void ExecuteNextRequest(CallbackOutbox& outbox);
+    // The update thread's part: executes the first queued read or refresh and gathers its
+    // callback; true when the first one is a write, begun and left to ExecuteHandedOverWrite.
+    bool ExecuteNextRequest(CallbackOutbox& outbox);
     std::optional<GroupCallback> ExecuteRead(const AsyncRequest& request);
     std::optional<GroupCallback> ExecuteWrite(AsyncRequest& request);
     // A callback of `kind` to the current subscribers, addressed as the request was.

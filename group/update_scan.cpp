@@ -75,7 +75,7 @@ bool SameValue(const VARIANT& a, const VARIANT& b) {
 
 }  // namespace
 
-void COPCGroup::Tick(DWORD elapsed, CallbackOutbox& outbox) {
+bool COPCGroup::Tick(DWORD elapsed, CallbackOutbox& outbox) {
     bool keepAliveDue = false;
     {
         std::lock_guard guard(lock_);
@@ -99,7 +99,7 @@ void COPCGroup::Tick(DWORD elapsed, CallbackOutbox& outbox) {
         if (!keepAlive.sinks.empty()) outbox.push_back(std::move(keepAlive));
     }
     // After the scan, so that device reads share the points it read in this tick.
-    ExecuteNextRequest(outbox);
+    return ExecuteNextRequest(outbox);
 }
 
 void COPCGroup::Scan(CallbackOutbox& outbox) {

@@ -2,6 +2,9 @@
 
 #include "group/opc_group.h"
 #include "server/client_registry.h"
+#include "server/runtime_write_thread.h"
+
+#include <new>
 
 using korvex::com::ComPtr;
 
@@ -28,8 +31,22 @@ void COPCServer::UpdateGroups(DWORD elapsed, CallbackOutbox& outbox) {
     std::lock_guard guard(groups_->lock());
     for (const GroupTable::Entry& entry : groups_->Snapshot()) {
         const std::size_t first = outbox.size();
-        entry.group->Tick(elapsed, outbox);
+        if (entry.group->Tick(elapsed, outbox) && !HandOverWrite(entry.group)) {
+            entry.group->ExecuteHandedOverWrite(true, outbox);
+        }
         for (std::size_t i = first; i < outbox.size(); ++i) outbox[i].serverGroupHandle = entry.group->serverGroupHandle();
+    }
+}
+
+bool COPCServer::HandOverWrite(const ComPtr<COPCGroup>& group) noexcept {
+    try {
+        return server::QueueRuntimeWrite([group, delivery = delivery_](bool carryOut) {
+            CallbackOutbox completion;
+            group->ExecuteHandedOverWrite(carryOut, completion);
+            delivery->Post(std::move(completion));
+        });
+    } catch (const std::bad_alloc&) {
+        return false;
     }
 }
 

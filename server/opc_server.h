@@ -94,6 +94,9 @@ public:
 
 private:
     void finalRelease() noexcept override;
+    // Hands the group's begun write to the runtime write thread, whose completion goes to this
+    // client's delivery; false when it cannot be handed over.
+    bool HandOverWrite(const korvex::com::ComPtr<COPCGroup>& group) noexcept;
 
     const std::shared_ptr<GroupTable> groups_ = std::make_shared<GroupTable>();
     korvex::com::ConnectionPoint<IOPCShutdown> shutdown_{identity(), this};

@@ -48,7 +48,8 @@ void StopUpdateThread();
 // One tick of the update thread, for tests that drive the cycle themselves. The callbacks it makes
 // are delivered on the clients' own threads after it returns.
 void RunUpdateTick();
-// Until no client has a callback waiting or in delivery, or the timeout passes; false on timeout.
+// Until no asynchronous write is waiting or running and no client has a callback waiting or in
+// delivery, or the timeout passes; false on timeout.
 bool WaitForCallbackDeliveries(std::chrono::milliseconds timeout);
 
 // Sends IOPCShutdown::ShutdownRequest(reason) to every subscribed sink of every connected client,

@@ -3,8 +3,10 @@
 #include "server/client_delivery.h"
 #include "server/client_registry.h"
 #include "server/opc_server.h"
+#include "server/runtime_write_thread.h"
 #include "server/server_module.h"
 
+#include <algorithm>
 #include <condition_variable>
 #include <mutex>
 #include <thread>
@@ -57,7 +59,13 @@ void RunUpdateTick() {
     for (ClientCallbacks& client : tick) client.delivery->Post(std::move(client.callbacks));
 }
 
-bool WaitForCallbackDeliveries(std::chrono::milliseconds timeout) { return ClientDelivery::WaitAllIdle(timeout); }
+bool WaitForCallbackDeliveries(std::chrono::milliseconds timeout) {
+    // A write's completion is posted when the write ends.
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    if (!WaitForRuntimeWrites(timeout)) return false;
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    return ClientDelivery::WaitAllIdle(std::max(left, std::chrono::milliseconds::zero()));
+}
 
 void StartUpdateThread() {
     std::lock_guard guard(g_runLock);
@@ -74,6 +82,8 @@ void StopUpdateThread() {
     g_stopRequested.notify_all();
     // Waits for a running tick to end, instead of a fixed pause after which it might still run.
     if (g_thread.joinable()) g_thread.join();
+    // A write still waiting for the runtime's window gets the same wait.
+    StopRuntimeWrites(kStopWait);
     // Pending callbacks are dropped; a delivery still inside a client's call gets the stop wait to
     // return from it.
     ClientDelivery::StopAll(kStopWait);

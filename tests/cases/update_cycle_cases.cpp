@@ -5,6 +5,7 @@
 #include "tests/support/data_change_sink.h"
 #include "tests/support/hresult.h"
 #include "tests/support/server_session.h"
+#include "tests/support/simulator_control.h"
 
 #include <gtest/gtest.h>
 
@@ -13,6 +14,7 @@
 #include <chrono>
 #include <cstdio>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <cmath>
 #include <string>
@@ -398,6 +400,79 @@ TEST_F(UpdateCycle, HungClientHoldsUpNobodyElse) {
     EXPECT_LE(late.size(), 3u) << "a backlog reached the hung client";
     ExpectItemChange(late[1], kHung, late[1].values.empty() ? 0.0 : late[1].values[0], "the merged change");
     EXPECT_GE(late[1].values.at(0), lastValue - 0.25 * 2) << "the merged change carries the latest value";
+}
+
+TEST_F(UpdateCycle, AsyncWriteToHungRuntimeHoldsUpNobodyElse) {
+    if (!CrossProcess()) GTEST_SKIP() << "the simulator's window hangs on command";
+    Client client;
+    constexpr OPCHANDLE kWriter = 81, kWatcher = 82, kBreaker = 9;
+    constexpr DWORD kTransaction = 0x5A17;
+    // The write goes to a breaker already closed, so that the runtime taking it late changes nothing.
+    const Group writer = client.Add({kWriter, 200, FALSE, 0.0f, 0, false});
+    OPCITEMDEF d{};
+    d.szAccessPath = const_cast<LPWSTR>(L"");
+    d.szItemID = const_cast<LPWSTR>(L"NorthSubstation.switch.Breaker1");
+    d.bActive = TRUE;
+    d.hClient = kBreaker;
+    OPCITEMRESULT* results = nullptr;
+    HRESULT* errors = nullptr;
+    ASSERT_HR(writer.items->AddItems(1, &d, &results, &errors), S_OK);
+    OPCHANDLE breaker = results[0].hServer;
+    CoTaskMemFree(results);
+    CoTaskMemFree(errors);
+    client.Add({kWatcher, 200});
+    DataChangeSink& sink = client.sink();
+    ASSERT_TRUE(sink.WaitForCalls(kWatcher, 1));
+
+    SimulatorControl simulator;
+    simulator.ok("hang 30");
+    // The runtime comes back however the test ends: the next tests need it.
+    const std::unique_ptr<SimulatorControl, void (*)(SimulatorControl*)> resume(
+        &simulator, [](SimulatorControl* s) { s->command("resume"); });
+    VARIANT closed;
+    VariantInit(&closed);
+    closed.vt = VT_BOOL;
+    closed.boolVal = VARIANT_TRUE;
+    DWORD cancelId = 0;
+    const auto written = std::chrono::steady_clock::now();
+    ASSERT_HR(writer.As<IOPCAsyncIO2>(IID_IOPCAsyncIO2)->Write(1, &breaker, &closed, kTransaction, &cancelId, &errors),
+              S_OK);
+    EXPECT_HR(errors[0], S_OK);
+    CoTaskMemFree(errors);
+    const auto completed = [&] { return !sink.Calls(kWriter).empty(); };
+    // A new value before every tick while the write waits for the runtime, which holds it until the
+    // server gives up on it.
+    const int start = sink.Ticks();
+    int k = 0;
+    for (; !completed() && std::chrono::steady_clock::now() - written < 15s; ++k) {
+        SetSetpoint(10.0 + 0.25 * (k + 1));
+        ASSERT_TRUE(sink.WaitForTick(start + k + 1, 1s)) << "the clock stopped at tick " << start + k + 1;
+    }
+    ASSERT_TRUE(sink.WaitForTick(start + k + 1));
+    const auto waited = std::chrono::steady_clock::now() - written;
+
+    const auto completions = sink.Calls(kWriter);
+    ASSERT_EQ(completions.size(), 1u) << "the inactive group gets nothing but the write's completion";
+    const auto& completion = completions[0];
+    SCOPED_TRACE(Describe(completion));
+    EXPECT_EQ(completion.kind, RecordedCallback::Kind::WriteComplete);
+    EXPECT_EQ(completion.transactionId, kTransaction);
+    EXPECT_HR(completion.masterError, S_FALSE);
+    EXPECT_EQ(completion.clientHandles, std::vector<OPCHANDLE>{kBreaker});
+    ASSERT_EQ(completion.errors.size(), 1u);
+    EXPECT_HR(completion.errors[0], E_FAIL);
+    EXPECT_GE(waited, 2s) << "the runtime did not hold the write";
+    EXPECT_LT(waited, 10s) << "the wait for the runtime is bounded";
+
+    // Meanwhile the watcher received every tick's change in that tick.
+    std::vector<int> ticks, expected;
+    for (const auto& call : sink.Calls(kWatcher)) {
+        if (call.tick <= start) continue;
+        ticks.push_back(call.tick);
+        ExpectItemChange(call, kWatcher, 10.0 + 0.25 * (call.tick - start), "watcher");
+    }
+    for (int tick = start + 1; tick <= start + k; ++tick) expected.push_back(tick);
+    EXPECT_EQ(ticks, expected);
 }
 
 // Last in the program: the runtime does not come back.

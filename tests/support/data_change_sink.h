@@ -1,5 +1,6 @@
 // A client's IOPCDataCallback sink for the tests: a real COM object, advised through the group's
-// IConnectionPointContainer, that records every OnDataChange with its exact contents. One group
+// IConnectionPointContainer, that records every OnDataChange and OnWriteComplete with its exact
+// contents. One group
 // of the client may serve as its clock: a keep-alive group called once per tick, whose calls
 // number the ticks, so that a test can say in which tick any other callback came.
 #pragma once
@@ -93,7 +94,19 @@ public:
                                              FILETIME*, HRESULT*) override {
         return S_OK;
     }
-    HRESULT STDMETHODCALLTYPE OnWriteComplete(DWORD, OPCHANDLE, HRESULT, DWORD, OPCHANDLE*, HRESULT*) override {
+    HRESULT STDMETHODCALLTYPE OnWriteComplete(DWORD dwTransid, OPCHANDLE hGroup, HRESULT hrMastererr, DWORD dwCount,
+                                              OPCHANDLE* pClienthandles, HRESULT* pErrors) override {
+        Call call;
+        static_cast<RecordedCallback&>(call) =
+            RecordCallback(RecordedCallback::Kind::WriteComplete, dwTransid, hGroup, S_OK, hrMastererr, dwCount,
+                           pClienthandles, nullptr, nullptr, nullptr, pErrors);
+        call.arrived = std::chrono::steady_clock::now();
+        {
+            std::lock_guard guard(lock_);
+            call.tick = ticks_;
+            calls_.push_back(call);
+        }
+        changed_.notify_all();
         return S_OK;
     }
     HRESULT STDMETHODCALLTYPE OnCancelComplete(DWORD, OPCHANDLE) override { return S_OK; }

@@ -7,11 +7,11 @@
 #include "com/string_convert.h"
 #include "rtdb/data_access.h"
 #include "rtdb/rt_library.h"
-#include "server/client_delivery.h"
 #include "server/server_module.h"
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <memory>
 #include <vector>
 
@@ -64,7 +64,14 @@ bool CrossProcess() { return false; }
 void TickInProcess() {
     server::RunUpdateTick();
     // Callbacks go out on the clients' delivery threads: the tick is over once they are delivered.
-    server::ClientDelivery::WaitAllIdle(std::chrono::seconds(5));
+    // Meanwhile the runtime's window, which belongs to this thread, takes the asynchronous writes.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (!server::WaitForCallbackDeliveries(std::chrono::milliseconds(0)) &&
+           std::chrono::steady_clock::now() < deadline) {
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 5, QS_ALLINPUT);
+        MSG message;
+        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&message);
+    }
 }
 
 void MoveAnalog(const char* station, const char* point, double value) {

@@ -37,6 +37,8 @@ TEST(AsyncRequestQueue, CancelReachesQueuedAndExecutingRequestsOnly) {
     ASSERT_NE(executing, nullptr);
     EXPECT_EQ(executing->transactionId, 10u) << "requests leave in queue order";
     EXPECT_FALSE(executing->cancelled);
+    EXPECT_EQ(queue.Begin(), nullptr) << "one request executes at a time";
+    EXPECT_EQ(queue.Executing(), executing);
     EXPECT_TRUE(queue.Cancel(1)) << "the executing request can still be cancelled";
     EXPECT_TRUE(executing->cancelled);
     queue.End();
