@@ -53,7 +53,8 @@ void RunUpdateTick();
 bool WaitForCallbackDeliveries(std::chrono::milliseconds timeout);
 
 // Sends IOPCShutdown::ShutdownRequest(reason) to every subscribed sink of every connected client,
-// in registry and subscription order, without holding any lock during the calls.
+// in registry and subscription order, without holding any lock during the calls. A client that
+// does not return from its request holds up the caller for 2 s and the others not at all.
 void NotifyShutdown(const wchar_t* reason);
 
 }  // namespace server

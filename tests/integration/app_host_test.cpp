@@ -313,15 +313,19 @@ private:
 
 class ShutdownSink final : public korvex::com::ComObject<ShutdownSink, IOPCShutdown> {
 public:
-    ShutdownSink(std::string name, ShutdownLog& log) : name_(std::move(name)), log_(log) {}
+    // With `hangUntil`, the request does not return until that event is set.
+    ShutdownSink(std::string name, ShutdownLog& log, HANDLE hangUntil)
+        : name_(std::move(name)), log_(log), hangUntil_(hangUntil) {}
     HRESULT STDMETHODCALLTYPE ShutdownRequest(LPCWSTR reason) override {
         log_.Add(name_, reason != nullptr ? reason : L"(null)");
+        if (hangUntil_ != nullptr) WaitForSingleObject(hangUntil_, 60000);
         return S_OK;
     }
 
 private:
     std::string name_;
     ShutdownLog& log_;
+    HANDLE hangUntil_;
 };
 
 struct Subscription {
@@ -329,7 +333,7 @@ struct Subscription {
     DWORD cookie = 0;
 };
 
-Subscription Subscribe(IUnknown* client, const std::string& name, ShutdownLog& log) {
+Subscription Subscribe(IUnknown* client, const std::string& name, ShutdownLog& log, HANDLE hangUntil = nullptr) {
     Subscription subscription;
     ComPtr<IConnectionPointContainer> container;
     EXPECT_HR(client->QueryInterface(IID_IConnectionPointContainer,
@@ -338,7 +342,7 @@ Subscription Subscribe(IUnknown* client, const std::string& name, ShutdownLog& l
     if (!container) return subscription;
     EXPECT_HR(container->FindConnectionPoint(IID_IOPCShutdown, subscription.point.ReleaseAndGetAddressOf()), S_OK);
     if (!subscription.point) return subscription;
-    ComPtr<ShutdownSink> sink = korvex::com::make<ShutdownSink>(name, log);
+    ComPtr<ShutdownSink> sink = korvex::com::make<ShutdownSink>(name, log, hangUntil);
     EXPECT_HR(subscription.point->Advise(sink->identity(), &subscription.cookie), S_OK) << name;
     return subscription;
 }
@@ -389,6 +393,31 @@ TEST_F(AppHost, ExitWithClientsAsksAndNotifiesEverySubscribedSinkOnYes) {
     EXPECT_EQ(server_->waitForExit(15s), std::optional<DWORD>(0));
     const std::vector<std::string> expected{"first A: 用户强制关闭", "first B: 用户强制关闭", "third: 用户强制关闭"};
     EXPECT_EQ(log.Calls(), expected);
+}
+
+TEST_F(AppHost, AClientHungInItsShutdownRequestDelaysTheExitOnlyBriefly) {
+    RegisterProxy();
+    StartRuntime();
+    StartServer();
+    ShutdownLog log;
+    std::vector<ComPtr<IUnknown>> clients{Connect(), Connect()};
+    ASSERT_EQ(WaitForTitle(window_, TitleFor(2)), TitleFor(2));
+    const HANDLE release = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    std::vector<Subscription> subscriptions{Subscribe(clients[0].Get(), "hung", log, release),
+                                            Subscribe(clients[1].Get(), "healthy", log)};
+
+    DialogWatchdog::instance().answer(DialogButton::yes);
+    const auto asked = std::chrono::steady_clock::now();
+    PostMessageW(window_, WM_CLOSE, 0, 0);
+    ASSERT_TRUE(DialogWatchdog::instance().waitFor("有[2]客户端与Korvex OPC Server连接", 10s).has_value());
+    const std::optional<DWORD> exitCode = server_->waitForExit(20s);
+    const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - asked);
+    SetEvent(release);
+    EXPECT_EQ(exitCode, std::optional<DWORD>(0));
+    EXPECT_LT(took, 10s) << "the server waited " << took.count() << " ms for the hung client";
+    const std::vector<std::string> expected{"hung: 用户强制关闭", "healthy: 用户强制关闭"};
+    EXPECT_EQ(log.Calls(), expected) << "the client after the hung one is told as well";
+    CloseHandle(release);
 }
 
 }  // namespace
