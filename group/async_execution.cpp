@@ -56,7 +56,8 @@ std::optional<GroupCallback> COPCGroup::ExecuteRead(const AsyncRequest& request)
     const bool refresh = request.operation == Operation::Refresh;
     bool groupActive = false;
     const std::size_t count = request.serverHandles.size();
-    const std::vector<ItemView> views = ViewItems(static_cast<DWORD>(count), request.serverHandles.data(), groupActive);
+    const std::vector<ItemView> views =
+        ViewItems(static_cast<DWORD>(count), request.serverHandles.data(), groupActive, refresh);
     // A refresh of a group deactivated since the call has nothing to report.
     if (refresh && !groupActive) return std::nullopt;
 
@@ -97,7 +98,7 @@ std::optional<GroupCallback> COPCGroup::ExecuteRead(const AsyncRequest& request)
                         ServeFromCache(item.cache.timestamp, request.maxAges[i], now);
         }
         values::ValueRecord record = item.cache;
-        if (!fromCache && !DeviceRead(request.serverHandles[i], *item.point, record, true)) {
+        if (!fromCache && !DeviceRead(request.serverHandles[i], item, record, true)) {
             error = E_FAIL;
         } else {
             error = values::GetValue(record, item.point->canonicalType(), item.requestedType, &callback.values[i],

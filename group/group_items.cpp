@@ -6,9 +6,10 @@ GroupItem& GroupItems::Append(GroupItem item) {
     return *at;
 }
 
-GroupItem* GroupItems::Find(OPCHANDLE serverHandle) {
+GroupItem* GroupItems::Find(OPCHANDLE serverHandle, std::size_t occurrence) {
     const auto found = byHandle_.find(serverHandle);
-    return found == byHandle_.end() ? nullptr : &*found->second.front();
+    if (found == byHandle_.end() || occurrence >= found->second.size()) return nullptr;
+    return &*found->second[occurrence];
 }
 
 bool GroupItems::Remove(OPCHANDLE serverHandle) {

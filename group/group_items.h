@@ -14,8 +14,9 @@ public:
     using List = std::list<GroupItem>;
 
     GroupItem& Append(GroupItem item);
-    // The first item in list order with this handle, or null (0 never matches).
-    GroupItem* Find(OPCHANDLE serverHandle);
+    // The first item in list order with this handle, or null (0 never matches); with `occurrence`
+    // n, the (n+1)-th such item.
+    GroupItem* Find(OPCHANDLE serverHandle, std::size_t occurrence = 0);
     // Removes the first item with this handle; false when there is none.
     bool Remove(OPCHANDLE serverHandle);
 

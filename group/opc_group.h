@@ -150,6 +150,7 @@ public:
         VARTYPE requestedType = VT_EMPTY;
         bool active = false;
         values::ValueRecord cache;
+        std::size_t occurrence = 0;  // which of the group's items with its handle, from 0
     };
 
 private:
@@ -163,11 +164,15 @@ private:
     // to the group's items (the caller holds the group lock).
     HRESULT ResolveItems(DWORD count, const OPCITEMDEF* definitions, bool add, OPCITEMRESULT** ppResults,
                          HRESULT** ppErrors);
-    std::vector<ItemView> ViewItems(DWORD count, const OPCHANDLE* handles, bool& groupActive);
+    // The items of `handles`, each the first in list order with its handle; with `eachItemOnce` (a
+    // refresh, whose handles are those of the group's items), the n-th repeat of a handle is the
+    // n-th item with it, so that a point added twice is reported with both client handles.
+    std::vector<ItemView> ViewItems(DWORD count, const OPCHANDLE* handles, bool& groupActive,
+                                    bool eachItemOnce = false);
     // Reads the point from the database into the point item's and the item's caches; false when
     // the read failed (both caches keep their values). With `onceThisTick` (the update thread), a
     // point the update cycle already read in this tick is taken from the point item's cache.
-    bool DeviceRead(OPCHANDLE serverHandle, COPCItem& point, values::ValueRecord& reading,
+    bool DeviceRead(OPCHANDLE serverHandle, const ItemView& item, values::ValueRecord& reading,
                     bool onceThisTick = false);
     // One value to write, with the quality and timestamp a WriteVQT gives (never sent on).
     struct WriteRequest {

@@ -11,6 +11,8 @@
 #include "opcerror.h"
 #include "server/process_state.h"
 
+#include <unordered_map>
+
 using korvex::com::ErrorArray;
 using korvex::com::TaskArray;
 
@@ -29,25 +31,30 @@ HRESULT CheckCall(DWORD count, const OPCHANDLE* handles) {
 
 }  // namespace
 
-std::vector<COPCGroup::ItemView> COPCGroup::ViewItems(DWORD count, const OPCHANDLE* handles, bool& groupActive) {
+std::vector<COPCGroup::ItemView> COPCGroup::ViewItems(DWORD count, const OPCHANDLE* handles, bool& groupActive,
+                                                      bool eachItemOnce) {
     std::vector<ItemView> views(count);
+    std::unordered_map<OPCHANDLE, std::size_t> seen;  // per handle, how often it came before
     std::lock_guard guard(lock_);
     groupActive = state_.active != FALSE;
     for (DWORD i = 0; i < count; ++i) {
-        const GroupItem* item = items_.Find(handles[i]);
+        const std::size_t occurrence = eachItemOnce ? seen[handles[i]]++ : 0;
+        const GroupItem* item = items_.Find(handles[i], occurrence);
         if (!item) continue;
-        views[i] = ItemView{true, item->point, item->clientHandle, item->requestedType, item->active, item->value};
+        views[i] = ItemView{true, item->point, item->clientHandle, item->requestedType, item->active, item->value,
+                            occurrence};
     }
     return views;
 }
 
-bool COPCGroup::DeviceRead(OPCHANDLE serverHandle, COPCItem& point, values::ValueRecord& reading,
+bool COPCGroup::DeviceRead(OPCHANDLE serverHandle, const ItemView& view, values::ValueRecord& reading,
                            bool onceThisTick) {
-    if (!server::AddressSpace().ReadPointIntoCache(point, reading, onceThisTick)) return false;
+    if (!server::AddressSpace().ReadPointIntoCache(*view.point, reading, onceThisTick)) return false;
     // The point's lock is let go before the group's is taken: the update cycle takes them the
     // other way round.
     std::lock_guard guard(lock_);
-    if (GroupItem* item = items_.Find(serverHandle); item && item->point == &point) item->value = reading;
+    GroupItem* item = items_.Find(serverHandle, view.occurrence);
+    if (item && item->point == view.point) item->value = reading;
     return true;
 }
 
@@ -79,7 +86,7 @@ HRESULT COPCGroup::Read(OPCDATASOURCE dwSource, DWORD dwCount, OPCHANDLE* phServ
         }
         state.hClient = item.clientHandle;
         values::ValueRecord record = item.cache;
-        if (dwSource != OPC_DS_CACHE && !DeviceRead(phServer[i], *item.point, record)) {
+        if (dwSource != OPC_DS_CACHE && !DeviceRead(phServer[i], item, record)) {
             errors[i] = E_FAIL;
             continue;
         }
@@ -129,7 +136,7 @@ HRESULT COPCGroup::ReadMaxAge(DWORD dwCount, OPCHANDLE* phServer, DWORD* pdwMaxA
         // Inactive groups and items have no cache worth serving: they always read the device.
         const bool fromCache = groupActive && item.active && ServeFromCache(item.cache.timestamp, pdwMaxAge[i], now);
         values::ValueRecord record = item.cache;
-        if (!fromCache && !DeviceRead(phServer[i], *item.point, record)) {
+        if (!fromCache && !DeviceRead(phServer[i], item, record)) {
             errors[i] = E_FAIL;
             continue;
         }

@@ -327,6 +327,35 @@ TEST_F(AsyncIO, RefreshesAndMaxAgeReadsChooseCacheOrDevice) {
     EXPECT_HR(async_->Refresh2(OPC_DS_DEVICE, 17, &cancelId), E_FAIL);
 }
 
+TEST_F(AsyncIO, RefreshListsAPointAddedTwiceUnderBothClientHandles) {
+    MakeQuietGroup();
+    const OPCHANDLE first = AddItem(kSetpoint);                        // client handle 500
+    const OPCHANDLE second = AddItem(L"NorthSubstation.3.Setpoint", VT_I4);  // 501, the same point
+    ASSERT_EQ(first, second) << "items of one point share its handle";
+    AddItem(kBreaker);  // 502
+    SetActive(TRUE);
+    DWORD cancelId = 0;
+    // From the device, then from the caches the device read filled, each item's own included.
+    ASSERT_HR(async_->Refresh2(OPC_DS_DEVICE, 21, &cancelId), S_OK);
+    ASSERT_HR(async_->Refresh2(OPC_DS_CACHE, 22, &cancelId), S_OK);
+    for (const DWORD transactionId : {21u, 22u}) {
+        const auto c = sink_->TakeTransaction(transactionId);
+        ASSERT_TRUE(c) << "transaction " << transactionId;
+        EXPECT_EQ(c->clientHandles, (std::vector<OPCHANDLE>{500, 501, 502})) << "transaction " << transactionId;
+        EXPECT_EQ(c->types, (std::vector<VARTYPE>{VT_R4, VT_I4, VT_BOOL})) << "transaction " << transactionId;
+        EXPECT_EQ(c->values, (std::vector<double>{50.0, 50.0, -1.0})) << "transaction " << transactionId;
+        EXPECT_HR(c->masterError, S_OK) << transactionId;
+    }
+    // Once one of the two is removed, the refresh lists the other.
+    HRESULT* errors = nullptr;
+    ASSERT_HR(items_->RemoveItems(1, const_cast<OPCHANDLE*>(&first), &errors), S_OK);
+    CoTaskMemFree(errors);
+    ASSERT_HR(async_->Refresh2(OPC_DS_CACHE, 23, &cancelId), S_OK);
+    const auto c = sink_->TakeTransaction(23);
+    ASSERT_TRUE(c);
+    EXPECT_EQ(c->clientHandles, (std::vector<OPCHANDLE>{501, 502}));
+}
+
 TEST_F(AsyncIO, CancelledRequestsCompleteWithOnCancelComplete) {
     MakeQuietGroup();
     const OPCHANDLE setpoint = AddItem(kSetpoint);
