@@ -20,9 +20,10 @@ std::unique_ptr<AsyncRequest> NewRequest(Operation operation, Source source, DWO
     return std::unique_ptr<AsyncRequest>(new (std::nothrow) AsyncRequest(operation, source, transactionId));
 }
 
-// A write as the request keeps it: the value copied, quality and timestamp only as specified.
-HRESULT CopyWrite(const VARIANT& value, const OPCITEMVQT* vqt, OPCITEMVQT& copy) {
-    copy = OPCITEMVQT{};
+// Appends a write as the request keeps it: the value copied, quality and timestamp only as
+// specified. Nothing is appended when the value cannot be copied.
+HRESULT AppendWrite(AsyncRequest& request, const VARIANT& value, const OPCITEMVQT* vqt) {
+    OPCITEMVQT& copy = request.writes.emplace_back();
     VariantInit(&copy.vDataValue);
     if (vqt) {
         copy.bQualitySpecified = vqt->bQualitySpecified;
@@ -30,7 +31,9 @@ HRESULT CopyWrite(const VARIANT& value, const OPCITEMVQT* vqt, OPCITEMVQT& copy)
         copy.bTimeStampSpecified = vqt->bTimeStampSpecified;
         copy.ftTimeStamp = vqt->ftTimeStamp;
     }
-    return VariantCopy(&copy.vDataValue, const_cast<VARIANT*>(&value));
+    const HRESULT copied = VariantCopy(&copy.vDataValue, const_cast<VARIANT*>(&value));
+    if (FAILED(copied)) request.writes.pop_back();
+    return copied;
 }
 
 }  // namespace
@@ -115,22 +118,16 @@ HRESULT COPCGroup::ReadMaxAge(DWORD dwCount, OPCHANDLE* phServer, DWORD* pdwMaxA
 HRESULT COPCGroup::Write(DWORD dwCount, OPCHANDLE* phServer, VARIANT* pItemValues, DWORD dwTransactionID,
                          DWORD* pdwCancelID, HRESULT** ppErrors) {
     return QueueItems(dwCount, phServer, pItemValues != nullptr, true,
-                      NewRequest(Operation::Write, Source::Device, dwTransactionID), pdwCancelID, ppErrors, [pItemValues](AsyncRequest& request, DWORD i) {
-                          OPCITEMVQT& copy = request.writes.emplace_back();
-                          const HRESULT copied = CopyWrite(pItemValues[i], nullptr, copy);
-                          if (FAILED(copied)) request.writes.pop_back();
-                          return copied;
-                      });
+                      NewRequest(Operation::Write, Source::Device, dwTransactionID), pdwCancelID, ppErrors,
+                      [pItemValues](AsyncRequest& request, DWORD i) { return AppendWrite(request, pItemValues[i], nullptr); });
 }
 
 HRESULT COPCGroup::WriteVQT(DWORD dwCount, OPCHANDLE* phServer, OPCITEMVQT* pItemVQT, DWORD dwTransactionID,
                             DWORD* pdwCancelID, HRESULT** ppErrors) {
     return QueueItems(dwCount, phServer, pItemVQT != nullptr, true,
-                      NewRequest(Operation::Write, Source::Device, dwTransactionID), pdwCancelID, ppErrors, [pItemVQT](AsyncRequest& request, DWORD i) {
-                          OPCITEMVQT& copy = request.writes.emplace_back();
-                          const HRESULT copied = CopyWrite(pItemVQT[i].vDataValue, &pItemVQT[i], copy);
-                          if (FAILED(copied)) request.writes.pop_back();
-                          return copied;
+                      NewRequest(Operation::Write, Source::Device, dwTransactionID), pdwCancelID, ppErrors,
+                      [pItemVQT](AsyncRequest& request, DWORD i) {
+                          return AppendWrite(request, pItemVQT[i].vDataValue, &pItemVQT[i]);
                       });
 }
 

@@ -7,6 +7,7 @@
 #include "addrspace/address_space.h"
 #include "group/freshness.h"
 #include "group/item_checks.h"
+#include "group/max_age_read_results.h"
 #include "group/write_test.h"
 #include "opcerror.h"
 #include "server/process_state.h"
@@ -115,13 +116,8 @@ HRESULT COPCGroup::ReadMaxAge(DWORD dwCount, OPCHANDLE* phServer, DWORD* pdwMaxA
     *ppErrors = nullptr;
     if (pdwMaxAge == nullptr) return E_INVALIDARG;
     if (const HRESULT checked = CheckCall(dwCount, phServer); FAILED(checked)) return checked;
-    TaskArray<VARIANT, korvex::com::ClearVariant> values;
-    TaskArray<WORD> qualities;
-    TaskArray<FILETIME> timestamps;
-    ErrorArray errors;
-    if (FAILED(values.allocate(dwCount)) || FAILED(qualities.allocate(dwCount)) ||
-        FAILED(timestamps.allocate(dwCount)) || FAILED(errors.allocate(dwCount)))
-        return E_OUTOFMEMORY;
+    MaxAgeReadResults results;
+    if (FAILED(results.Allocate(dwCount))) return E_OUTOFMEMORY;
 
     bool groupActive = false;
     const std::vector<ItemView> views = ViewItems(dwCount, phServer, groupActive);
@@ -129,26 +125,22 @@ HRESULT COPCGroup::ReadMaxAge(DWORD dwCount, OPCHANDLE* phServer, DWORD* pdwMaxA
     CoFileTimeNow(&now);
     for (DWORD i = 0; i < dwCount; ++i) {
         const ItemView& item = views[i];
+        HRESULT& error = results.errors[i];
         if (const HRESULT checked = CheckReadable(item); FAILED(checked)) {
-            errors[i] = checked;
+            error = checked;
             continue;
         }
         // Inactive groups and items have no cache worth serving: they always read the device.
         const bool fromCache = groupActive && item.active && ServeFromCache(item.cache.timestamp, pdwMaxAge[i], now);
         values::ValueRecord record = item.cache;
         if (!fromCache && !DeviceRead(phServer[i], item, record)) {
-            errors[i] = E_FAIL;
+            error = E_FAIL;
             continue;
         }
-        errors[i] = values::GetValue(record, item.point->canonicalType(), item.requestedType, &values[i],
-                                     &qualities[i], &timestamps[i]);
+        error = values::GetValue(record, item.point->canonicalType(), item.requestedType, &results.values[i],
+                                 &results.qualities[i], &results.timestamps[i]);
     }
-    const HRESULT result = korvex::com::itemsResult(errors.items());
-    *ppvValues = values.release();
-    *ppwQualities = qualities.release();
-    *ppftTimeStamps = timestamps.release();
-    *ppErrors = errors.release();
-    return result;
+    return results.HandOut(ppvValues, ppwQualities, ppftTimeStamps, ppErrors);
 }
 
 HRESULT COPCGroup::Write(DWORD dwCount, OPCHANDLE* phServer, VARIANT* pItemValues, HRESULT** ppErrors) {

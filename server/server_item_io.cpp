@@ -7,12 +7,12 @@
 #include "com/task_memory.h"
 #include "group/freshness.h"
 #include "group/item_resolution.h"
+#include "group/max_age_read_results.h"
 #include "group/write_test.h"
 #include "opcerror.h"
 #include "server/process_state.h"
 
 using korvex::com::ErrorArray;
-using korvex::com::TaskArray;
 
 namespace {
 
@@ -38,38 +38,28 @@ HRESULT COPCServer::Read(DWORD dwCount, LPCWSTR* pszItemIDs, DWORD* pdwMaxAge, V
     *ppErrors = nullptr;
     const COPCAddressSpaceMgt& space = server::AddressSpace();
     if (!space.IsBuilt()) return E_FAIL;
-    TaskArray<VARIANT, korvex::com::ClearVariant> values;
-    TaskArray<WORD> qualities;
-    TaskArray<FILETIME> timestamps;
-    ErrorArray errors;
-    if (FAILED(values.allocate(dwCount)) || FAILED(qualities.allocate(dwCount)) ||
-        FAILED(timestamps.allocate(dwCount)) || FAILED(errors.allocate(dwCount)))
-        return E_OUTOFMEMORY;
+    MaxAgeReadResults results;
+    if (FAILED(results.Allocate(dwCount))) return E_OUTOFMEMORY;
 
+    FILETIME now;
+    CoFileTimeNow(&now);
     for (DWORD i = 0; i < dwCount; ++i) {
+        HRESULT& error = results.errors[i];
         const ResolvedPoint resolved = ResolveForIO(pszItemIDs[i], false);
         if (FAILED(resolved.error)) {
-            errors[i] = resolved.error;
+            error = resolved.error;
             continue;
         }
         COPCItem& point = *resolved.point;
         values::ValueRecord record = point.Snapshot();
-        FILETIME now;
-        CoFileTimeNow(&now);
-        const DWORD maxAge = pdwMaxAge[i];
-        const bool fromCache = maxAge == 0xFFFFFFFF || IsFresh(record.timestamp, maxAge, now);
-        if (!fromCache && !space.ReadPointIntoCache(point, record)) {
-            errors[i] = E_FAIL;
+        if (!ServeFromCache(record.timestamp, pdwMaxAge[i], now) && !space.ReadPointIntoCache(point, record)) {
+            error = E_FAIL;
             continue;
         }
-        errors[i] = values::GetValue(record, point.canonicalType(), VT_EMPTY, &values[i], &qualities[i], &timestamps[i]);
+        error = values::GetValue(record, point.canonicalType(), VT_EMPTY, &results.values[i], &results.qualities[i],
+                                 &results.timestamps[i]);
     }
-    const HRESULT result = korvex::com::itemsResult(errors.items());
-    *ppvValues = values.release();
-    *ppwQualities = qualities.release();
-    *ppftTimeStamps = timestamps.release();
-    *ppErrors = errors.release();
-    return result;
+    return results.HandOut(ppvValues, ppwQualities, ppftTimeStamps, ppErrors);
 }
 
 HRESULT COPCServer::WriteVQT(DWORD dwCount, LPCWSTR* pszItemIDs, OPCITEMVQT* pItemVQT, HRESULT** ppErrors) {

@@ -2,6 +2,7 @@
 // item deadband, checked on the exact callbacks a subscribed sink receives; in process and across
 // processes, where the simulator moves the values.
 #include "tests/support/callback_sink.h"
+#include "tests/support/group_item.h"
 #include "tests/support/hresult.h"
 #include "tests/support/server_session.h"
 #include "tests/support/test_variants.h"
@@ -79,19 +80,7 @@ protected:
     }
 
     OPCHANDLE AddItem(const wchar_t* itemId, VARTYPE requested = VT_EMPTY, BOOL active = TRUE) {
-        OPCITEMDEF d{};
-        d.szAccessPath = const_cast<LPWSTR>(L"");
-        d.szItemID = const_cast<LPWSTR>(itemId);
-        d.bActive = active;
-        d.hClient = 500 + nextClientHandle_++;
-        d.vtRequestedDataType = requested;
-        OPCITEMRESULT* results = nullptr;
-        HRESULT* errors = nullptr;
-        EXPECT_HR(items_->AddItems(1, &d, &results, &errors), S_OK);
-        const OPCHANDLE handle = results ? results[0].hServer : 0;
-        CoTaskMemFree(results);
-        CoTaskMemFree(errors);
-        return handle;
+        return AddOneItem(*items_.Get(), itemId, 500 + nextClientHandle_++, requested, active);
     }
 
     // An asynchronous read; returns its cancel ID (0 when refused) and the per-item errors.

@@ -1,5 +1,6 @@
 // Synchronous reads and writes of a group's items with exact per-item codes; in process and across
 // processes, where the simulator applies the writes and later reads show them.
+#include "tests/support/group_item.h"
 #include "tests/support/hresult.h"
 #include "tests/support/server_session.h"
 #include "tests/support/simulator_control.h"
@@ -44,18 +45,8 @@ protected:
     }
 
     OPCHANDLE AddItem(const wchar_t* itemId, VARTYPE requested = VT_EMPTY, BOOL active = TRUE) {
-        OPCITEMDEF d{};
-        d.szAccessPath = const_cast<LPWSTR>(L"");
-        d.szItemID = const_cast<LPWSTR>(itemId);
-        d.bActive = active;
-        d.hClient = 500 + static_cast<OPCHANDLE>(handles_.size());
-        d.vtRequestedDataType = requested;
-        OPCITEMRESULT* results = nullptr;
-        HRESULT* errors = nullptr;
-        EXPECT_HR(items_->AddItems(1, &d, &results, &errors), S_OK);
-        const OPCHANDLE handle = results ? results[0].hServer : 0;
-        CoTaskMemFree(results);
-        CoTaskMemFree(errors);
+        const OPCHANDLE handle =
+            AddOneItem(*items_.Get(), itemId, 500 + static_cast<OPCHANDLE>(handles_.size()), requested, active);
         handles_.push_back(handle);
         return handle;
     }

@@ -3,6 +3,7 @@
 // healthy one. Each client has a clock group (keep-alive at the base rate, no items, listed first),
 // so that its sink numbers the ticks and every expectation is stated in ticks.
 #include "tests/support/data_change_sink.h"
+#include "tests/support/group_item.h"
 #include "tests/support/hresult.h"
 #include "tests/support/server_session.h"
 #include "tests/support/simulator_control.h"
@@ -80,19 +81,7 @@ public:
         if (spec.keepAlive != 0) {
             EXPECT_HR(group.As<IOPCGroupStateMgt2>(IID_IOPCGroupStateMgt2)->SetKeepAlive(spec.keepAlive, &revised), S_OK);
         }
-        if (spec.withItem) {
-            OPCITEMDEF d{};
-            d.szAccessPath = const_cast<LPWSTR>(L"");
-            d.szItemID = const_cast<LPWSTR>(kSetpoint);
-            d.bActive = TRUE;
-            d.hClient = kItem;
-            OPCITEMRESULT* results = nullptr;
-            HRESULT* errors = nullptr;
-            EXPECT_HR(group.items->AddItems(1, &d, &results, &errors), S_OK);
-            if (results) group.itemHandle = results[0].hServer;
-            CoTaskMemFree(results);
-            CoTaskMemFree(errors);
-        }
+        if (spec.withItem) group.itemHandle = AddOneItem(*group.items.Get(), kSetpoint, kItem);
         ComPtr<IConnectionPoint> point;
         EXPECT_HR(group.As<IConnectionPointContainer>(IID_IConnectionPointContainer)
                       ->FindConnectionPoint(IID_IOPCDataCallback, point.ReleaseAndGetAddressOf()),
@@ -409,17 +398,9 @@ TEST_F(UpdateCycle, AsyncWriteToHungRuntimeHoldsUpNobodyElse) {
     constexpr DWORD kTransaction = 0x5A17;
     // The write goes to a breaker already closed, so that the runtime taking it late changes nothing.
     const Group writer = client.Add({kWriter, 200, FALSE, 0.0f, 0, false});
-    OPCITEMDEF d{};
-    d.szAccessPath = const_cast<LPWSTR>(L"");
-    d.szItemID = const_cast<LPWSTR>(L"NorthSubstation.switch.Breaker1");
-    d.bActive = TRUE;
-    d.hClient = kBreaker;
-    OPCITEMRESULT* results = nullptr;
+    OPCHANDLE breaker = AddOneItem(*writer.items.Get(), L"NorthSubstation.switch.Breaker1", kBreaker);
+    ASSERT_NE(breaker, 0u);
     HRESULT* errors = nullptr;
-    ASSERT_HR(writer.items->AddItems(1, &d, &results, &errors), S_OK);
-    OPCHANDLE breaker = results[0].hServer;
-    CoTaskMemFree(results);
-    CoTaskMemFree(errors);
     client.Add({kWatcher, 200});
     DataChangeSink& sink = client.sink();
     ASSERT_TRUE(sink.WaitForCalls(kWatcher, 1));

@@ -5,6 +5,7 @@
 // Message boxes are answered and recorded by the dialog watchdog.
 #include "tests/support/dialog_watchdog.h"
 #include "tests/support/hresult.h"
+#include "tests/support/proxy_registration.h"
 #include "tests/support/simulator_launch.h"
 #include "tests/support/wine_process.h"
 
@@ -347,19 +348,9 @@ Subscription Subscribe(IUnknown* client, const std::string& name, ShutdownLog& l
     return subscription;
 }
 
-// The server calls the clients' sinks through the OPC proxy/stub DLL.
-void RegisterProxy() {
-    const HMODULE proxy = LoadLibraryA(korvex::test::programPath("korvexps.dll").c_str());
-    ASSERT_NE(proxy, nullptr) << "korvexps.dll not found";
-    // Through void(*)(), the generic function pointer type, so that the cast draws no warning.
-    const auto registerServer = reinterpret_cast<HRESULT(WINAPI*)()>(
-        reinterpret_cast<void (*)()>(GetProcAddress(proxy, "DllRegisterServer")));
-    ASSERT_NE(registerServer, nullptr);
-    ASSERT_HR(registerServer(), S_OK);
-}
-
 TEST_F(AppHost, ExitWithClientsAsksAndNotifiesEverySubscribedSinkOnYes) {
-    RegisterProxy();
+    // The server calls the clients' sinks through the OPC proxy/stub DLL.
+    ASSERT_HR(korvex::test::RegisterProxyStub(), S_OK);
     StartRuntime();
     StartServer();
     ShutdownLog log;
@@ -396,7 +387,7 @@ TEST_F(AppHost, ExitWithClientsAsksAndNotifiesEverySubscribedSinkOnYes) {
 }
 
 TEST_F(AppHost, AClientHungInItsShutdownRequestDelaysTheExitOnlyBriefly) {
-    RegisterProxy();
+    ASSERT_HR(korvex::test::RegisterProxyStub(), S_OK);
     StartRuntime();
     StartServer();
     ShutdownLog log;

@@ -1,5 +1,6 @@
 #include "tests/integration/opcclient_session.h"
 
+#include "tests/support/proxy_registration.h"
 #include "tests/support/simulator_launch.h"
 
 #include "app/server_clsid.h"
@@ -16,18 +17,6 @@ namespace korvex::test {
 namespace {
 
 constexpr const wchar_t* kServerWindowClass = L"KorvexOPCServerFrame";
-
-void RegisterProxy() {
-    static bool registered = false;
-    if (registered) return;
-    HMODULE proxy = LoadLibraryA(programPath("korvexps.dll").c_str());
-    ASSERT_NE(proxy, nullptr) << "korvexps.dll not found next to the test";
-    auto registerServer = reinterpret_cast<HRESULT(WINAPI*)()>(
-        reinterpret_cast<void (*)()>(GetProcAddress(proxy, "DllRegisterServer")));
-    ASSERT_NE(registerServer, nullptr);
-    ASSERT_EQ(registerServer(), S_OK) << "registering the proxy/stub DLL";
-    registered = true;
-}
 
 }  // namespace
 
@@ -72,7 +61,7 @@ ClientSession::~ClientSession() {
 }
 
 void ClientSession::Start() {
-    RegisterProxy();
+    ASSERT_EQ(RegisterProxyStub(), S_OK) << "registering the proxy/stub DLL";
     if (!simulator_ || !simulator_->running()) {
         simulator_ = std::make_unique<ChildProcess>(startSimulator({"--frozen", "--registry"}));
         ASSERT_TRUE(simulator_->waitForLine("ready")) << simulator_->output();

@@ -1,6 +1,7 @@
 // Connections through COM activation and the real proxy to the server program, which serves the
 // runtime simulator's sample plant.
 #include "tests/support/dialog_watchdog.h"
+#include "tests/support/proxy_registration.h"
 #include "tests/support/server_session.h"
 #include "tests/support/simulator_control.h"
 #include "tests/support/simulator_launch.h"
@@ -24,15 +25,6 @@ std::unique_ptr<ChildProcess> g_server;
 // One client stays connected for the whole test program: the server ends when its last client
 // leaves, and an activation racing with that ending would fail.
 com::ComPtr<IOPCServer> g_anchor;
-
-void RegisterProxy() {
-    HMODULE proxy = LoadLibraryA(programPath("korvexps.dll").c_str());
-    ASSERT_NE(proxy, nullptr) << "korvexps.dll not found next to the test";
-    auto registerServer = reinterpret_cast<HRESULT(WINAPI*)()>(
-        reinterpret_cast<void (*)()>(GetProcAddress(proxy, "DllRegisterServer")));
-    ASSERT_NE(registerServer, nullptr);
-    ASSERT_EQ(registerServer(), S_OK) << "registering the proxy/stub DLL";
-}
 
 // The server registers itself when its window is created: run it once by hand, then connect.
 void RegisterServer() {
@@ -77,7 +69,7 @@ void MoveAnalog(const char* station, const char* point, double value) {
 void StartServerSide() {
     if (g_simulator) return;
     CoInitializeEx(nullptr, COINIT_MULTITHREADED);
-    RegisterProxy();
+    ASSERT_EQ(RegisterProxyStub(), S_OK) << "registering the proxy/stub DLL";
     g_simulator = std::make_unique<ChildProcess>(startSimulator({"--frozen", "--registry"}));
     // The server looks for the runtime once, when it starts: the mailbox must be published by then.
     ASSERT_TRUE(g_simulator->waitForLine("ready", std::chrono::seconds(60))) << g_simulator->output();
