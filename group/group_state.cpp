@@ -37,6 +37,10 @@ HRESULT COPCGroup::SetState(DWORD* pRequestedUpdateRate, DWORD* pRevisedUpdateRa
         if (state_.active && !*pActive) {
             for (GroupItem& item : items_.list()) values::ResetOutOfService(item.value);
         }
+        // A group that becomes active is scanned in the next tick: the countdown ran on while it
+        // was inactive, and a client that activates its group once subscribed waits for its first
+        // values no longer than one base period, whatever its update rate.
+        if (!state_.active && *pActive) updateCountdown_ = 0;
         state_.active = *pActive ? TRUE : FALSE;
     }
     if (pTimeBias) state_.timeBias = *pTimeBias;

@@ -256,6 +256,29 @@ TEST_F(UpdateCycle, KeepAliveEveryFifthTickRestartsAfterADataChangeAndReachesIna
     }
 }
 
+// A client that creates its group inactive and activates it once subscribed must not wait a whole
+// update period (ten minutes here) for its first values, whatever ticks passed meanwhile.
+TEST_F(UpdateCycle, AGroupIsScannedInTheFirstTickAfterItBecomesActive) {
+    Client client;
+    constexpr OPCHANDLE kSlow = 45;
+    const Group group = client.Add({kSlow, 600000, FALSE});
+    auto state = group.As<IOPCGroupStateMgt>(IID_IOPCGroupStateMgt);
+    DataChangeSink& sink = client.sink();
+    DWORD revised = 0;
+    for (const BOOL active : {TRUE, FALSE, TRUE}) {
+        ASSERT_TRUE(sink.WaitForTick(sink.Ticks() + 2)) << "ticks pass while the group is inactive";
+        BOOL set = active;
+        ASSERT_HR(state->SetState(nullptr, &revised, &set, nullptr, nullptr, nullptr, nullptr), S_OK);
+        if (!active) continue;
+        const std::size_t before = sink.Calls(kSlow).size();
+        const int activated = sink.Ticks();
+        ASSERT_TRUE(sink.WaitForCalls(kSlow, before + 1)) << "no data change after the activation";
+        const auto call = sink.Calls(kSlow).at(before);
+        EXPECT_LE(call.tick, activated + 2) << Describe(call);
+        ExpectItemChange(call, kSlow, 50.0, "first scan after the activation");
+    }
+}
+
 TEST_F(UpdateCycle, ClientCallsTheServerFromInsideItsCallback) {
     Client client;
     constexpr OPCHANDLE kReentrant = 51;
