@@ -9,7 +9,8 @@ JOBS    ?= $(shell nproc)
 ARCHS   := x86_64 i686
 CTEST_ARGS ?=
 
-.PHONY: all deps build test bench demo run screenshots prefix clean $(ARCHS:%=build-%)
+.PHONY: all deps build test bench demo run screenshots prefix clean configure-x86_64 build-session session-prefix \
+	$(ARCHS:%=build-%)
 
 all: build
 
@@ -19,11 +20,24 @@ deps:
 build: $(ARCHS:%=build-%)
 
 # The x86_64 tree builds everything; the i686 tree builds the product only (no 32-bit Wine to run tests).
-build-x86_64: deps
+configure-x86_64: deps
 	@cmake --no-warn-unused-cli -S . -B $(BUILD)/x86_64 -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
 	    -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-x86_64.cmake $(WERROR_FLAG) \
 	    -DKORVEX_TESTS=ON >/dev/null
+
+build-x86_64: configure-x86_64
 	@cmake --build $(BUILD)/x86_64 -j $(JOBS)
+
+# What a session runs, and nothing else: the server, the proxy/stub, the simulator and the client.
+SESSION_TARGETS := KorvexOPCServer korvex_proxy scadasim korvex-opc
+build-session: configure-x86_64
+	@echo "Building the server, the proxy/stub, the simulator and the client (x86_64)..."
+	@cmake --build $(BUILD)/x86_64 -j $(JOBS) --target $(SESSION_TARGETS)
+
+# A session's prefix: the test prefix when there is one, else a new one.
+session-prefix: deps
+	@[ -f "$${KORVEX_WINEPREFIX:-$(CURDIR)/build/wineprefix}/system.reg" ] || \
+	    { echo "Creating the Wine prefix (first run only, about 10 s)..."; tests/wine/prefix.sh; }
 
 build-i686: deps
 	@cmake --no-warn-unused-cli -S . -B $(BUILD)/i686 -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
@@ -51,13 +65,11 @@ bench: build-x86_64
 	@tests/wine/run.sh $(BUILD)/x86_64/bin/korvex_bench.exe $(BENCH_ARGS)
 
 # The command-line client against the simulator's sample plant and the server: a scripted session
-# (demo), or both kept up for manual use until Ctrl-C (run). Reuse the test prefix when there is one.
-demo: build-x86_64
-	@[ -f "$${KORVEX_WINEPREFIX:-$(CURDIR)/build/wineprefix}/system.reg" ] || tests/wine/prefix.sh
+# (demo), or both kept up for manual use until Ctrl-C (run).
+demo: build-session session-prefix
 	@scripts/demo.sh
 
-run: build-x86_64
-	@[ -f "$${KORVEX_WINEPREFIX:-$(CURDIR)/build/wineprefix}/system.reg" ] || tests/wine/prefix.sh
+run: build-session session-prefix
 	@scripts/run.sh
 
 # The main window with two clients and the About box, drawn under Xvfb into build/screenshots/.

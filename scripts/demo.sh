@@ -22,7 +22,7 @@ step() {
 trap 'stop_session; exit 130' INT TERM
 echo "Starting the SCADA runtime simulator (sample plant: plant/sample-plant.toml) and the OPC server..."
 if ! start_session; then
-    stop_session
+    abort_session
     exit 1
 fi
 

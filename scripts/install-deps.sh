@@ -8,7 +8,7 @@ for p in $packages; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed" || missing="$missing $p"
 done
 [ -z "$missing" ] && exit 0
-echo "installing:$missing"
+echo "Installing the build tools with apt (first run only, about two minutes):$missing"
 export DEBIAN_FRONTEND=noninteractive
 apt-get update -qq
 # shellcheck disable=SC2086

@@ -4,14 +4,15 @@
 # session are other clients beside it.
 #
 # Background programs run in a session of their own (setsid): a Ctrl-C reaches only the script,
-# which then ends them in order.
+# which then ends them in order. Every wait is bounded: a session that cannot start says what it
+# saw and leaves nothing running.
 
-repo=$(cd "$(dirname "$0")/.." && pwd)
+repo=${repo:-$(cd "$(dirname "$0")/.." && pwd)}
 export KORVEX_WINEPREFIX="${KORVEX_WINEPREFIX:-$repo/build/wineprefix}"
 # env.sh looks for the repository from its caller's path; the prefix is given, so that does not matter.
 . "$repo/tests/wine/env.sh" 2>/dev/null
 bin="$repo/build/x86_64/bin"
-logs="$repo/build/session"
+logs="${KORVEX_SESSION_LOGS:-$repo/build/session}"
 mkdir -p "$logs"
 
 simulator_pid="" server_pid="" anchor_pid=""
@@ -23,24 +24,57 @@ client() {
     (cd "$bin" && timeout 60 wine korvex-opc.exe "$@")
 }
 
-# Waits up to $2 seconds for the file $1 to hold the line $3 (Windows programs end lines with CR LF).
-wait_for_line() {
+# A child of this script that has ended but was not waited for yet still answers kill -0.
+alive() {
+    state=$(ps -o stat= -p "$1" 2>/dev/null) || return 1
+    [ -n "$state" ] && [ "${state#Z}" = "$state" ]
+}
+
+# Waits up to $2 seconds for process $1 to end; 0 if it did.
+wait_for_end() {
     i=0
-    while [ "$i" -lt "$(($2 * 10))" ]; do
-        tr -d '\r' 2>/dev/null <"$1" | grep -qx "$3" && return 0
+    while alive "$1"; do
+        [ "$i" -lt "$(($2 * 10))" ] || return 1
         sleep 0.1
         i=$((i + 1))
     done
+    wait "$1" 2>/dev/null
+    return 0
+}
+
+# What a person needs to see when the session could not start: the logs (the server writes the
+# text of any message box it shows to its log) and the programs still running.
+show_diagnostics() {
+    for log in scadasim server anchor; do
+        printf '%s\n' "--- $log.log:" >&2
+        tr -d '\r' <"$logs/$log.log" >&2 2>/dev/null
+    done
+    printf '%s\n' "--- Wine programs running:" >&2
+    ps -eo pid,etime,args | grep -E '\.exe|wineserver' | grep -v grep >&2
+}
+
+start_failed() {
+    echo "$1" >&2
+    show_diagnostics
     return 1
 }
 
 start_session() {
+    : >"$logs/scadasim.log"
+    : >"$logs/server.log"
+    : >"$logs/anchor.log"
     "$repo/tests/wine/server.sh" start
-    (cd "$bin" && timeout 60 wine regsvr32 /s korvexps.dll) || { echo "registering korvexps.dll failed" >&2; return 1; }
+    (cd "$bin" && timeout 60 wine regsvr32 /s korvexps.dll) || { start_failed "registering korvexps.dll failed"; return 1; }
 
     (cd "$bin" && exec setsid wine scadasim.exe --registry) >"$logs/scadasim.log" 2>&1 &
     simulator_pid=$!
-    wait_for_line "$logs/scadasim.log" 30 ready || { echo "the simulator did not start:" >&2; cat "$logs/scadasim.log" >&2; return 1; }
+    i=0
+    until tr -d '\r' <"$logs/scadasim.log" | grep -qx ready; do
+        alive "$simulator_pid" || { start_failed "the simulator ended at start"; return 1; }
+        i=$((i + 1))
+        [ "$i" -lt 600 ] || { start_failed "the simulator did not start within 60 s"; return 1; }
+        sleep 0.1
+    done
 
     # The server registers itself when it starts: drop an old registration (another build's path)
     # and wait for the new one, written once its class object is up.
@@ -49,51 +83,57 @@ start_session() {
     server_pid=$!
     i=0
     until timeout 30 wine reg query 'HKCR\Korvex.OPCServer.2\CLSID' >/dev/null 2>&1; do
+        alive "$server_pid" || { start_failed "the server ended at start"; return 1; }
         i=$((i + 1))
-        [ "$i" -lt 240 ] || { echo "the server did not register itself" >&2; return 1; }
+        [ "$i" -lt 120 ] || { start_failed "the server did not register itself within 60 s"; return 1; }
         sleep 0.5
     done
 
+    # The anchor keeps the server up; the server is up once it answers for its own status.
     (cd "$bin" && exec setsid wine korvex-opc.exe watch NorthSubstation.analog.Setpoint --rate 600000) \
         >"$logs/anchor.log" 2>&1 &
     anchor_pid=$!
     i=0
-    until [ -s "$logs/anchor.log" ]; do
+    until client status >/dev/null 2>&1; do
+        alive "$server_pid" || { start_failed "the server ended"; return 1; }
         i=$((i + 1))
-        [ "$i" -lt 200 ] || { echo "the anchor client did not connect" >&2; return 1; }
+        [ "$i" -lt 30 ] || { start_failed "the server did not report itself running within 30 tries"; return 1; }
+        sleep 1
+    done
+    # A watch prints its items' values once its group is active: then it is a connected client.
+    i=0
+    until [ -s "$logs/anchor.log" ]; do
+        alive "$anchor_pid" || { start_failed "the anchor client ended"; return 1; }
+        i=$((i + 1))
+        [ "$i" -lt 300 ] || { start_failed "the anchor client received no data within 30 s"; return 1; }
         sleep 0.1
     done
-    kill -0 "$anchor_pid" 2>/dev/null || { echo "the anchor client ended:" >&2; cat "$logs/anchor.log" >&2; return 1; }
 }
 
 # Ctrl-C for the anchor (it lets go of the server, which then ends by itself), then for the
-# simulator (its Ctrl-C handler quits as its quit command does), and the wineserver last.
+# simulator (its Ctrl-C handler quits as its quit command does), and the wineserver last. Whatever
+# does not end in time is ended, and stopping the wineserver ends every Wine program of the prefix.
 stop_session() {
     if [ -n "$anchor_pid" ]; then
         kill -INT "$anchor_pid" 2>/dev/null
-        wait "$anchor_pid" 2>/dev/null
+        wait_for_end "$anchor_pid" 5 || { echo "the anchor client did not end; ending it" >&2; kill -KILL "$anchor_pid" 2>/dev/null; }
         anchor_pid=""
     fi
     if [ -n "$server_pid" ]; then
-        i=0
-        while kill -0 "$server_pid" 2>/dev/null && [ "$i" -lt 200 ]; do sleep 0.1; i=$((i + 1)); done
-        if kill -0 "$server_pid" 2>/dev/null; then
-            echo "the server did not end by itself; ending it" >&2
-            kill "$server_pid" 2>/dev/null
-        fi
-        wait "$server_pid" 2>/dev/null
+        wait_for_end "$server_pid" 20 || { echo "the server did not end by itself; ending it" >&2; kill -KILL "$server_pid" 2>/dev/null; }
         server_pid=""
     fi
     if [ -n "$simulator_pid" ]; then
         kill -INT "$simulator_pid" 2>/dev/null
-        i=0
-        while kill -0 "$simulator_pid" 2>/dev/null && [ "$i" -lt 100 ]; do sleep 0.1; i=$((i + 1)); done
-        if kill -0 "$simulator_pid" 2>/dev/null; then
-            echo "the simulator did not quit; ending it" >&2
-            kill "$simulator_pid" 2>/dev/null
-        fi
-        wait "$simulator_pid" 2>/dev/null
+        wait_for_end "$simulator_pid" 10 || { echo "the simulator did not quit; ending it" >&2; kill -KILL "$simulator_pid" 2>/dev/null; }
         simulator_pid=""
     fi
+    "$repo/tests/wine/server.sh" stop
+}
+
+# After a failed start: nothing is waited for politely.
+abort_session() {
+    [ -z "$anchor_pid" ] || kill -KILL "$anchor_pid" 2>/dev/null
+    anchor_pid="" server_pid="" simulator_pid=""
     "$repo/tests/wine/server.sh" stop
 }

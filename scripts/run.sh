@@ -7,7 +7,7 @@ set -u
 trap 'printf "\nStopping...\n"; stop_session; exit 0' INT TERM
 echo "Starting the SCADA runtime simulator (sample plant: plant/sample-plant.toml) and the OPC server..."
 if ! start_session; then
-    stop_session
+    abort_session
     exit 1
 fi
 cat <<TEXT

@@ -17,10 +17,10 @@ start)
     start_server ;;
 stop)
     wineserver -k 2>/dev/null
-    wineserver -w 2>/dev/null ;;
+    timeout 30 wineserver -w 2>/dev/null ;;
 restart)
     wineserver -k 2>/dev/null
-    wineserver -w 2>/dev/null
+    timeout 30 wineserver -w 2>/dev/null
     start_server ;;
 *)
     echo "usage: $0 start|stop|restart" >&2
