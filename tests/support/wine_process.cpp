@@ -86,15 +86,6 @@ Handle inheritableNul() {
     return nul;
 }
 
-Handle inheritableCopy(DWORD stdHandle) {
-    HANDLE own = GetStdHandle(stdHandle);
-    HANDLE copy = nullptr;
-    if (!own || own == INVALID_HANDLE_VALUE ||
-        !DuplicateHandle(GetCurrentProcess(), own, GetCurrentProcess(), &copy, 0, TRUE, DUPLICATE_SAME_ACCESS))
-        return inheritableNul();
-    return Handle(copy);
-}
-
 // Children inherit every inheritable handle that exists while they are created: the child ends
 // of two children started at once must not cross (a pipe would never report its end).
 std::mutex spawnLock;
@@ -228,33 +219,16 @@ ChildProcess::ChildProcess(std::string_view program, const std::vector<std::stri
     const std::wstring workingDirectory = com::fromUtf8(options.workingDirectory);
 
     std::lock_guard spawn(spawnLock);
-    Handle stdinChild, stdoutChild, stderrChild, outputOurs, errorsOurs;
-    stdinChild = inheritableNul();
-    auto childEnd = [&](Stream stream, DWORD stdHandle, Handle& ours) {
-        switch (stream) {
-        case Stream::capture: {
-            auto [mine, theirs] = makePipe(true);
-            ours = std::move(mine);
-            return std::move(theirs);
-        }
-        case Stream::inherit:
-            return inheritableCopy(stdHandle);
-        case Stream::discard:
-            break;
-        }
-        return inheritableNul();
-    };
-    stdoutChild = childEnd(options.output, STD_OUTPUT_HANDLE, outputOurs);
-    const bool errorsIntoOutput =
-        options.errors == Stream::capture && !options.separateErrors && options.output == Stream::capture;
-    if (!errorsIntoOutput) stderrChild = childEnd(options.errors, STD_ERROR_HANDLE, errorsOurs);
+    Handle stdinChild = inheritableNul(), stdoutChild, stderrChild, outputOurs, errorsOurs;
+    std::tie(outputOurs, stdoutChild) = makePipe(true);
+    if (options.separateErrors) std::tie(errorsOurs, stderrChild) = makePipe(true);
 
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESTDHANDLES;
     startup.hStdInput = stdinChild.value;
     startup.hStdOutput = stdoutChild.value;
-    startup.hStdError = errorsIntoOutput ? stdoutChild.value : stderrChild.value;
+    startup.hStdError = options.separateErrors ? stderrChild.value : stdoutChild.value;
     // Under load Wine now and then loses a new process before its first instruction and reports
     // ERROR_INTERNAL_ERROR; none of the child's code has run then, so starting it again is safe.
     constexpr int kStartAttempts = 3;

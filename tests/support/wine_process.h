@@ -34,16 +34,8 @@ std::string programPath(std::string_view program);
 // Ids of the running processes whose program file is `exeName` (no folder, any case).
 std::vector<DWORD> runningProcesses(std::string_view exeName);
 
-enum class Stream {
-    capture,  // into a pipe, read by a thread of the test
-    inherit,  // the test program's own handle
-    discard,  // NUL
-};
-
 struct ProcessOptions {
-    Stream output = Stream::capture;
-    Stream errors = Stream::capture;
-    // Captured stderr goes into output(), interleaved as written, unless this is set: then into errors().
+    // stderr goes into output(), interleaved as written, unless this is set: then into errors().
     bool separateErrors = false;
     std::string workingDirectory;  // empty: the test's
 };
