@@ -2,7 +2,7 @@
 // the inactive group, a client that calls the server from its callback and one that hangs beside a
 // healthy one. Each client has a clock group (keep-alive at the base rate, no items, listed first),
 // so that its sink numbers the ticks and every expectation is stated in ticks.
-#include "tests/support/data_change_sink.h"
+#include "tests/support/callback_sink.h"
 #include "tests/support/group_item.h"
 #include "tests/support/hresult.h"
 #include "tests/support/server_session.h"
@@ -58,7 +58,7 @@ struct GroupSpec {
 // One client: its server object, its sink and the clock group.
 class Client {
 public:
-    Client() : server_(Connect()), sink_(com::make<DataChangeSink>()) {
+    Client() : server_(Connect()), sink_(com::make<CallbackSink>()) {
         sink_->SetClock(kClock);
         Add({kClock, 200, TRUE, 0.0f, 200, false});
     }
@@ -94,22 +94,22 @@ public:
     }
 
     IOPCServer* server() const { return server_.Get(); }
-    DataChangeSink& sink() const { return *sink_; }
+    CallbackSink& sink() const { return *sink_; }
 
 private:
     ComPtr<IOPCServer> server_;
-    ComPtr<DataChangeSink> sink_;
+    ComPtr<CallbackSink> sink_;
 };
 
 void SetSetpoint(double value) { SetAnalogValue(kStation, kPoint, value); }
 
-std::vector<int> TicksOf(const std::vector<DataChangeSink::Call>& calls) {
+std::vector<int> TicksOf(const std::vector<RecordedCallback>& calls) {
     std::vector<int> ticks;
     for (const auto& call : calls) ticks.push_back(call.tick);
     return ticks;
 }
 
-std::string Describe(const DataChangeSink::Call& call) {
+std::string Describe(const RecordedCallback& call) {
     char text[160];
     std::snprintf(text, sizeof text, "tick %d group %lu count %zu transid %lu master 0x%08lX/0x%08lX", call.tick,
                   static_cast<unsigned long>(call.group), call.clientHandles.size(), call.transactionId, static_cast<unsigned long>(call.masterQuality),
@@ -118,7 +118,7 @@ std::string Describe(const DataChangeSink::Call& call) {
 }
 
 // A data change of the one item with the value given, good, as the update cycle sends it.
-void ExpectItemChange(const DataChangeSink::Call& call, OPCHANDLE group, double value, const std::string& what) {
+void ExpectItemChange(const RecordedCallback& call, OPCHANDLE group, double value, const std::string& what) {
     SCOPED_TRACE(what + ": " + Describe(call));
     EXPECT_EQ(call.transactionId, 0u);
     EXPECT_EQ(call.group, group);
@@ -131,7 +131,7 @@ void ExpectItemChange(const DataChangeSink::Call& call, OPCHANDLE group, double 
     EXPECT_HR(call.errors[0], S_OK);
 }
 
-void ExpectKeepAlive(const DataChangeSink::Call& call, OPCHANDLE group) {
+void ExpectKeepAlive(const RecordedCallback& call, OPCHANDLE group) {
     SCOPED_TRACE(Describe(call));
     EXPECT_EQ(call.transactionId, 0u);
     EXPECT_EQ(call.group, group);
@@ -154,7 +154,7 @@ TEST_F(UpdateCycle, RateOf200ScansEveryTickAnd1000EveryFifth) {
     constexpr OPCHANDLE kFast = 21, kSlow = 22;
     client.Add({kFast, 200});
     client.Add({kSlow, 1000});
-    DataChangeSink& sink = client.sink();
+    CallbackSink& sink = client.sink();
     ASSERT_TRUE(sink.WaitForCalls(kSlow, 1))
         << "a new group reports its items in its first scan";
     ExpectItemChange(sink.Calls(kFast).at(0), kFast, 50.0, "first scan");
@@ -169,14 +169,14 @@ TEST_F(UpdateCycle, RateOf200ScansEveryTickAnd1000EveryFifth) {
     }
     ASSERT_TRUE(sink.WaitForTick(start + kTicks + 1));
 
-    std::vector<DataChangeSink::Call> fast = sink.Calls(kFast);
+    std::vector<RecordedCallback> fast = sink.Calls(kFast);
     fast.erase(fast.begin(), fast.begin() + 1);
     std::vector<int> everyTick;  // the tick after the last move finds nothing new
     for (int k = 1; k <= kTicks; ++k) everyTick.push_back(start + k);
     EXPECT_EQ(TicksOf(fast), everyTick);
     for (const auto& call : fast) ExpectItemChange(call, kFast, 10.0 + (call.tick - start), "rate 200");
 
-    std::vector<DataChangeSink::Call> slow = sink.Calls(kSlow);
+    std::vector<RecordedCallback> slow = sink.Calls(kSlow);
     slow.erase(slow.begin(), slow.begin() + 1);
     std::vector<int> everyFifth;
     for (int tick = firstSlow + 5; tick <= start + kTicks; tick += 5)
@@ -191,7 +191,7 @@ TEST_F(UpdateCycle, PercentDeadbandOfTheGroup) {
     constexpr OPCHANDLE kBand = 31, kNoBand = 32;
     client.Add({kBand, 200, TRUE, 10.0f});
     client.Add({kNoBand, 200, TRUE, 0.0f});
-    DataChangeSink& sink = client.sink();
+    CallbackSink& sink = client.sink();
     ASSERT_TRUE(sink.WaitForCalls(kBand, 1) && sink.WaitForCalls(kNoBand, 1));
     struct Step {
         double value;
@@ -226,7 +226,7 @@ TEST_F(UpdateCycle, KeepAliveEveryFifthTickRestartsAfterADataChangeAndReachesIna
     client.Add({kActive, 200, TRUE, 0.0f, 1000});
     const int created = client.sink().Ticks();
     client.Add({kInactive, 200, FALSE, 0.0f, 1000});
-    DataChangeSink& sink = client.sink();
+    CallbackSink& sink = client.sink();
     ASSERT_TRUE(sink.WaitForCalls(kActive, 1));
     const int first = sink.Calls(kActive).at(0).tick;
     ASSERT_TRUE(sink.WaitForTick(first + 12));
@@ -326,14 +326,14 @@ TEST_F(UpdateCycle, ClientCallsTheServerFromInsideItsCallback) {
     for (const Reentry& reentry : reentries) EXPECT_HR(reentry.call(), S_OK) << reentry.what << " outside a callback";
     std::mutex lock;
     std::vector<std::vector<HRESULT>> results;
-    client.sink().SetHook([&](const DataChangeSink::Call& call) {
+    client.sink().SetHook([&](const RecordedCallback& call) {
         if (call.group != kReentrant) return;
         std::vector<HRESULT> got;
         for (const Reentry& reentry : reentries) got.push_back(reentry.call());
         std::lock_guard guard(lock);
         results.push_back(got);
     });
-    DataChangeSink& sink = client.sink();
+    CallbackSink& sink = client.sink();
     ASSERT_TRUE(sink.WaitForCalls(kReentrant, 1));
     const std::size_t before = sink.Calls(kReentrant).size();
     for (std::size_t k = 1; k <= 3; ++k) {
@@ -364,14 +364,14 @@ TEST_F(UpdateCycle, HungClientHoldsUpNobodyElse) {
     const HANDLE never = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     std::atomic<bool> hanging{false};
     std::atomic<long long> blockedMs{0};
-    hung.sink().SetHook([&](const DataChangeSink::Call& call) {
+    hung.sink().SetHook([&](const RecordedCallback& call) {
         if (call.group != kHung || hanging.exchange(true)) return;
         const auto began = std::chrono::steady_clock::now();
         WaitForSingleObject(never, 10000);
         blockedMs = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - began).count();
     });
     const auto hungCalls = [&] { return hung.sink().Calls(kHung).size(); };
-    DataChangeSink& sink = healthy.sink();
+    CallbackSink& sink = healthy.sink();
     ASSERT_TRUE(sink.WaitForCalls(kHealthy, 1));
     ASSERT_TRUE(hung.sink().WaitForCalls(kHung, 1));
     const auto hangBegan = std::chrono::steady_clock::now();
@@ -425,7 +425,7 @@ TEST_F(UpdateCycle, AsyncWriteToHungRuntimeHoldsUpNobodyElse) {
     ASSERT_NE(breaker, 0u);
     HRESULT* errors = nullptr;
     client.Add({kWatcher, 200});
-    DataChangeSink& sink = client.sink();
+    CallbackSink& sink = client.sink();
     ASSERT_TRUE(sink.WaitForCalls(kWatcher, 1));
 
     SimulatorControl simulator;
@@ -485,7 +485,7 @@ TEST_F(UpdateCycle, QualityChangeAloneIsReportedWhateverTheDeadband) {
     constexpr OPCHANDLE kQuality = 71;
     // A band of the whole range: no move of the value can pass it.
     client.Add({kQuality, 200, TRUE, 100.0f});
-    DataChangeSink& sink = client.sink();
+    CallbackSink& sink = client.sink();
     ASSERT_TRUE(sink.WaitForCalls(kQuality, 1));
     const int tick = sink.Ticks();
     StopRuntime();

@@ -4,6 +4,7 @@
 // the shutdown request that every subscribed sink then receives.
 // Message boxes are answered and recorded by the dialog watchdog.
 #include "tests/support/dialog_watchdog.h"
+#include "com/string_convert.h"
 #include "tests/support/hresult.h"
 #include "tests/support/proxy_registration.h"
 #include "tests/support/simulator_launch.h"
@@ -38,20 +39,6 @@ using namespace std::chrono_literals;
 
 constexpr const char* kServerProgram = "KorvexOPCServer.exe";
 constexpr const wchar_t* kClassKey = L"CLSID\\{B445967B-4C3E-4E38-9C91-6A8DDD94430C}";
-
-std::string Utf8(const std::wstring& text) {
-    std::string out(text.size() * 3, '\0');
-    out.resize(static_cast<std::size_t>(WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
-                                                            out.data(), static_cast<int>(out.size()), nullptr, nullptr)));
-    return out;
-}
-
-std::wstring Wide(const std::string& text) {
-    std::wstring out(text.size(), L'\0');
-    out.resize(static_cast<std::size_t>(
-        MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), static_cast<int>(out.size()))));
-    return out;
-}
 
 // The main window of process `processId`, found by its class.
 HWND WaitForMainWindow(DWORD processId, std::chrono::milliseconds timeout) {
@@ -105,7 +92,7 @@ struct RegistryKey {
 };
 
 std::string Describe(const RegistryKey& key) {
-    return Utf8(key.path) + " = " + (key.value ? "\"" + Utf8(*key.value) + "\"" : "(no value)") +
+    return korvex::com::toUtf8(key.path) + " = " + (key.value ? "\"" + korvex::com::toUtf8(*key.value) + "\"" : "(no value)") +
            (key.otherValues ? " +" + std::to_string(key.otherValues) + " values" : "");
 }
 
@@ -208,7 +195,7 @@ TEST_F(AppHost, WithoutTheRuntimeItTellsTheUserAndEnds) {
 TEST_F(AppHost, RegistrationTreeIsWrittenAndDeletedWhole) {
     StartRuntime();
     StartServer();
-    const std::wstring serverPath = Wide(korvex::test::programPath(kServerProgram));
+    const std::wstring serverPath = korvex::com::fromUtf8(korvex::test::programPath(kServerProgram));
     const std::wstring categories = std::wstring(kClassKey) + L"\\Implemented Categories";
     const std::vector<RegistryKey> registered = {
         {L"Korvex.OPCServer.2", L"KorvexOPCServer", 0},
@@ -300,7 +287,7 @@ class ShutdownLog {
 public:
     void Add(const std::string& sink, const std::wstring& reason) {
         std::lock_guard guard(lock_);
-        calls_.push_back(sink + ": " + Utf8(reason));
+        calls_.push_back(sink + ": " + korvex::com::toUtf8(reason));
     }
     std::vector<std::string> Calls() const {
         std::lock_guard guard(lock_);

@@ -4,6 +4,7 @@
 
 #include <oleauto.h>
 
+#include <algorithm>
 #include <chrono>
 
 namespace korvex::test {
@@ -88,13 +89,58 @@ std::vector<RecordedCallback> CallbackSink::All() const {
     return calls_;
 }
 
+void CallbackSink::SetClock(OPCHANDLE group) {
+    std::lock_guard guard(lock_);
+    clock_ = group;
+}
+
+void CallbackSink::SetHook(Hook hook) {
+    std::lock_guard guard(lock_);
+    hook_ = std::move(hook);
+}
+
+std::vector<RecordedCallback> CallbackSink::Calls(OPCHANDLE group) const {
+    std::lock_guard guard(lock_);
+    std::vector<RecordedCallback> calls;
+    for (const RecordedCallback& call : calls_)
+        if (call.group == group) calls.push_back(call);
+    return calls;
+}
+
+int CallbackSink::Ticks() const {
+    std::lock_guard guard(lock_);
+    return ticks_;
+}
+
+bool CallbackSink::WaitForCalls(OPCHANDLE group, std::size_t count, std::chrono::milliseconds timeout) const {
+    return WaitUntil(
+        [&](const std::vector<RecordedCallback>& calls, int) {
+            return static_cast<std::size_t>(std::count_if(calls.begin(), calls.end(), [&](const RecordedCallback& call) {
+                       return call.group == group;
+                   })) >= count;
+        },
+        timeout);
+}
+
+bool CallbackSink::WaitForTick(int tick, std::chrono::milliseconds timeout) const {
+    return WaitUntil([tick](const std::vector<RecordedCallback>&, int ticks) { return ticks >= tick; }, timeout);
+}
+
 void CallbackSink::Record(RecordedCallback callback) {
+    callback.arrived = std::chrono::steady_clock::now();
+    Hook hook;
     {
         std::lock_guard guard(lock_);
         callback.sequence = ++received_;
-        calls_.push_back(std::move(callback));
+        if (callback.kind == RecordedCallback::Kind::DataChange) {
+            if (callback.group == clock_) ++ticks_;
+            hook = hook_;
+        }
+        callback.tick = ticks_;
+        calls_.push_back(callback);
     }
     recorded_.notify_all();
+    if (hook) hook(callback);
 }
 
 RecordedCallback RecordCallback(RecordedCallback::Kind kind, DWORD transactionId, OPCHANDLE group,

@@ -1,7 +1,9 @@
 // A client's IOPCDataCallback sink for the tests: a real COM object, subscribed to a group through
 // IConnectionPointContainer and Advise, that records every callback in arrival order. Tests wait
 // for a callback with a bounded wait; in process, where no update thread runs, the wait runs the
-// update ticks itself.
+// update ticks itself. One group of the client may serve as its clock: a keep-alive group called
+// once per tick, whose calls number the ticks, so that a test can say in which tick any other
+// callback came.
 #pragma once
 
 #include "com/com_object.h"
@@ -10,6 +12,7 @@
 
 #include <windows.h>
 
+#include <chrono>
 #include <condition_variable>
 #include <functional>
 #include <mutex>
@@ -33,6 +36,8 @@ struct RecordedCallback {
     std::vector<WORD> qualities;
     std::vector<FILETIME> timestamps;
     std::vector<HRESULT> errors;
+    int tick = 0;  // calls of the clock group received up to and including this one
+    std::chrono::steady_clock::time_point arrived;
 };
 
 const char* KindName(RecordedCallback::Kind kind);
@@ -47,6 +52,7 @@ RecordedCallback RecordCallback(RecordedCallback::Kind kind, DWORD transactionId
 class CallbackSink final : public com::ComObject<CallbackSink, IOPCDataCallback, com::no_module_lock> {
 public:
     using Match = std::function<bool(const RecordedCallback&)>;
+    using Hook = std::function<void(const RecordedCallback&)>;
 
     // Subscribes the sink to the group (any of its interfaces); false when that fails. The sink
     // keeps no reference on the group.
@@ -61,6 +67,23 @@ public:
     // How many recorded callbacks match, without taking them.
     std::size_t Count(const Match& match) const;
     std::vector<RecordedCallback> All() const;
+
+    // Data changes of `group` count the ticks.
+    void SetClock(OPCHANDLE group);
+    // Runs inside OnDataChange, before it returns: re-entrant calls, a client that hangs.
+    void SetHook(Hook hook);
+    std::vector<RecordedCallback> Calls(OPCHANDLE group) const;
+    int Ticks() const;
+    // Until `done(calls so far, ticks)` holds or the timeout passes; `done` runs under the sink's
+    // lock and must not call the sink.
+    template <class Done>
+    bool WaitUntil(Done done, std::chrono::milliseconds timeout) const {
+        std::unique_lock lock(lock_);
+        return recorded_.wait_for(lock, timeout, [&] { return done(calls_, ticks_); });
+    }
+    // Until `group` has had `count` calls.
+    bool WaitForCalls(OPCHANDLE group, std::size_t count, std::chrono::milliseconds timeout = std::chrono::seconds(5)) const;
+    bool WaitForTick(int tick, std::chrono::milliseconds timeout = std::chrono::seconds(5)) const;
 
     HRESULT STDMETHODCALLTYPE OnDataChange(DWORD dwTransid, OPCHANDLE hGroup, HRESULT hrMasterquality,
                                            HRESULT hrMastererror, DWORD dwCount, OPCHANDLE* phClientItems,
@@ -78,9 +101,12 @@ private:
     void Record(RecordedCallback callback);
 
     mutable std::mutex lock_;
-    std::condition_variable recorded_;
+    mutable std::condition_variable recorded_;
     std::vector<RecordedCallback> calls_;
     unsigned received_ = 0;
+    OPCHANDLE clock_ = 0;
+    int ticks_ = 0;
+    Hook hook_;
     DWORD cookie_ = 0;
 };
 

@@ -1,5 +1,7 @@
 #include "dialog_watchdog.h"
 
+#include "com/string_convert.h"
+
 #include <algorithm>
 
 namespace korvex::test {
@@ -9,14 +11,6 @@ namespace {
 using Clock = std::chrono::steady_clock;
 constexpr auto kSweepPeriod = std::chrono::milliseconds(100);
 constexpr auto kPressAgainAfter = std::chrono::seconds(1);
-
-std::string utf8(std::wstring_view text) {
-    if (text.empty()) return {};
-    std::string bytes(text.size() * 3, '\0');
-    bytes.resize(WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), bytes.data(),
-                                     static_cast<int>(bytes.size()), nullptr, nullptr));
-    return bytes;
-}
 
 // WM_GETTEXT reaches windows of other processes too; a hung owner costs at most 500 ms.
 std::string windowText(HWND window) {
@@ -29,7 +23,7 @@ std::string windowText(HWND window) {
                              SMTO_ABORTIFHUNG, 500, &copied))
         return {};
     text.resize(std::min<std::size_t>(copied, length));
-    return utf8(text);
+    return com::toUtf8(text);
 }
 
 bool isDialogClass(HWND window) {

@@ -9,15 +9,6 @@ namespace korvex::test {
 
 namespace {
 
-std::uint64_t parseHex(const std::string& text) {
-    std::uint64_t value = 0;
-    const char* begin = text.data() + (text.starts_with("0x") ? 2 : 0);
-    const auto [end, ec] = std::from_chars(begin, text.data() + text.size(), value, 16);
-    if (ec != std::errc() || end != text.data() + text.size())
-        throw std::runtime_error("not a hexadecimal number: " + text);
-    return value;
-}
-
 std::vector<std::byte> parseHexBytes(const std::string& text) {
     std::vector<std::byte> bytes;
     if (text == "-") return bytes;
@@ -144,10 +135,6 @@ std::uint8_t SimulatorControl::switchState(std::string_view station, std::string
 void SimulatorControl::hang(std::optional<double> seconds) {
     ok(seconds ? "hang " + std::to_string(*seconds) : std::string("hang"));
 }
-
-std::uint64_t SimulatorControl::window() { return parseHex(ok("window")); }
-
-std::uint64_t SimulatorControl::serverWindow() { return parseHex(ok("server-window")); }
 
 std::vector<RecordedRuntimeMessage> SimulatorControl::messages() {
     const std::string countText = ok("messages");

@@ -41,14 +41,10 @@ public:
     double analog(std::string_view station, std::string_view point);
     std::uint8_t switchState(std::string_view station, std::string_view point);
 
-    void freeze() { ok("freeze"); }
-    void thaw() { ok("thaw"); }
     void closeWindow() { ok("close-window"); }
     // Stops the runtime window's message pump for `seconds` (none: until resume).
     void hang(std::optional<double> seconds = std::nullopt);
     void resume() { ok("resume"); }
-    std::uint64_t window();
-    std::uint64_t serverWindow();
     std::vector<RecordedRuntimeMessage> messages();
     void clearMessages() { ok("clear-messages"); }
     // Ends the simulator; returns once it has acknowledged.

@@ -4,6 +4,4 @@ namespace korvex::test {
 
 ChildProcess startSimulator(const std::vector<std::string>& args) { return ChildProcess("scadasim.exe", args); }
 
-std::string samplePlant() { return binDirectory() + "\\sample-plant.toml"; }
-
 }  // namespace korvex::test

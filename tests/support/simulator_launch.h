@@ -11,7 +11,4 @@ namespace korvex::test {
 
 ChildProcess startSimulator(const std::vector<std::string>& args);
 
-// The sample plant, which travels next to scadasim.exe.
-std::string samplePlant();
-
 }  // namespace korvex::test

@@ -2,6 +2,8 @@
 
 #include "dialog_watchdog.h"
 
+#include "com/string_convert.h"
+
 #include <tlhelp32.h>
 
 #include <atomic>
@@ -16,22 +18,6 @@
 namespace korvex::test {
 
 namespace {
-
-std::wstring wide(std::string_view utf8) {
-    if (utf8.empty()) return {};
-    std::wstring text(utf8.size(), L'\0');
-    text.resize(MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), text.data(),
-                                    static_cast<int>(text.size())));
-    return text;
-}
-
-std::string utf8(std::wstring_view text) {
-    if (text.empty()) return {};
-    std::string bytes(text.size() * 3, '\0');
-    bytes.resize(WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), bytes.data(),
-                                     static_cast<int>(bytes.size()), nullptr, nullptr));
-    return bytes;
-}
 
 std::runtime_error systemError(const std::string& what) {
     return std::runtime_error(what + " (error " + std::to_string(GetLastError()) + ")");
@@ -100,15 +86,6 @@ Handle inheritableNul() {
     return nul;
 }
 
-Handle inheritableCopy(DWORD stdHandle) {
-    HANDLE own = GetStdHandle(stdHandle);
-    HANDLE copy = nullptr;
-    if (!own || own == INVALID_HANDLE_VALUE ||
-        !DuplicateHandle(GetCurrentProcess(), own, GetCurrentProcess(), &copy, 0, TRUE, DUPLICATE_SAME_ACCESS))
-        return inheritableNul();
-    return Handle(copy);
-}
-
 // Children inherit every inheritable handle that exists while they are created: the child ends
 // of two children started at once must not cross (a pipe would never report its end).
 std::mutex spawnLock;
@@ -120,8 +97,6 @@ constexpr auto kDrainGrace = std::chrono::seconds(2);
 struct ChildProcess::State {
     PROCESS_INFORMATION process{};
     Handle stop{CreateEventW(nullptr, TRUE, FALSE, nullptr)};
-    Handle input;
-    Handle inputEvent{CreateEventW(nullptr, TRUE, FALSE, nullptr)};
     std::thread outputReader;
     std::thread errorReader;
 
@@ -212,7 +187,7 @@ std::string binDirectory() {
         path.resize(path.size() * 2);
     }
     path.erase(path.find_last_of(L'\\'));
-    return utf8(path);
+    return com::toUtf8(path);
 }
 
 std::string programPath(std::string_view program) {
@@ -224,7 +199,7 @@ std::vector<DWORD> runningProcesses(std::string_view exeName) {
     std::vector<DWORD> ids;
     Handle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
     if (!snapshot.value) return ids;
-    const std::wstring wanted = wide(exeName);
+    const std::wstring wanted = com::fromUtf8(exeName);
     PROCESSENTRY32W entry{};
     entry.dwSize = sizeof entry;
     for (BOOL more = Process32FirstW(snapshot.value, &entry); more; more = Process32NextW(snapshot.value, &entry)) {
@@ -238,43 +213,22 @@ ChildProcess::ChildProcess(std::string_view program, const std::vector<std::stri
     : state_(std::make_unique<State>()) {
     DialogWatchdog::instance();
 
-    const std::wstring path = wide(programPath(program));
+    const std::wstring path = com::fromUtf8(programPath(program));
     std::wstring commandLine = quoteArgument(path);
-    for (const std::string& arg : args) commandLine += L" " + quoteArgument(wide(arg));
-    const std::wstring workingDirectory = wide(options.workingDirectory);
+    for (const std::string& arg : args) commandLine += L" " + quoteArgument(com::fromUtf8(arg));
+    const std::wstring workingDirectory = com::fromUtf8(options.workingDirectory);
 
     std::lock_guard spawn(spawnLock);
-    Handle stdinChild, stdoutChild, stderrChild, outputOurs, errorsOurs;
-    if (options.inputPipe) {
-        std::tie(state_->input, stdinChild) = makePipe(false);
-    } else {
-        stdinChild = inheritableNul();
-    }
-    auto childEnd = [&](Stream stream, DWORD stdHandle, Handle& ours) {
-        switch (stream) {
-        case Stream::capture: {
-            auto [mine, theirs] = makePipe(true);
-            ours = std::move(mine);
-            return std::move(theirs);
-        }
-        case Stream::inherit:
-            return inheritableCopy(stdHandle);
-        case Stream::discard:
-            break;
-        }
-        return inheritableNul();
-    };
-    stdoutChild = childEnd(options.output, STD_OUTPUT_HANDLE, outputOurs);
-    const bool errorsIntoOutput =
-        options.errors == Stream::capture && !options.separateErrors && options.output == Stream::capture;
-    if (!errorsIntoOutput) stderrChild = childEnd(options.errors, STD_ERROR_HANDLE, errorsOurs);
+    Handle stdinChild = inheritableNul(), stdoutChild, stderrChild, outputOurs, errorsOurs;
+    std::tie(outputOurs, stdoutChild) = makePipe(true);
+    if (options.separateErrors) std::tie(errorsOurs, stderrChild) = makePipe(true);
 
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESTDHANDLES;
     startup.hStdInput = stdinChild.value;
     startup.hStdOutput = stdoutChild.value;
-    startup.hStdError = errorsIntoOutput ? stdoutChild.value : stderrChild.value;
+    startup.hStdError = options.separateErrors ? stderrChild.value : stdoutChild.value;
     // Under load Wine now and then loses a new process before its first instruction and reports
     // ERROR_INTERNAL_ERROR; none of the child's code has run then, so starting it again is safe.
     constexpr int kStartAttempts = 3;
@@ -283,7 +237,7 @@ ChildProcess::ChildProcess(std::string_view program, const std::vector<std::stri
                            workingDirectory.empty() ? nullptr : workingDirectory.c_str(), &startup, &state_->process))
             break;
         if (GetLastError() != ERROR_INTERNAL_ERROR || attempt == kStartAttempts)
-            throw systemError("cannot start " + utf8(path));
+            throw systemError("cannot start " + com::toUtf8(path));
         std::this_thread::sleep_for(std::chrono::milliseconds(100 * attempt));
     }
 
@@ -296,15 +250,6 @@ ChildProcess::ChildProcess(std::string_view program, const std::vector<std::stri
 }
 
 ChildProcess::ChildProcess(std::unique_ptr<State> state) : state_(std::move(state)) {}
-
-ChildProcess ChildProcess::adopt(DWORD processId) {
-    auto state = std::make_unique<State>();
-    state->process.hProcess =
-        OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId);
-    if (!state->process.hProcess) throw systemError("cannot open process " + std::to_string(processId));
-    state->process.dwProcessId = processId;
-    return ChildProcess(std::move(state));
-}
 
 ChildProcess::ChildProcess(ChildProcess&&) noexcept = default;
 
@@ -380,28 +325,5 @@ std::string ChildProcess::errors() const {
     return state_->errors;
 }
 
-void ChildProcess::writeInput(std::string_view data) {
-    State& s = *state_;
-    if (!s.input.value) throw std::logic_error("writeInput: no input pipe (ProcessOptions::inputPipe)");
-    while (!data.empty()) {
-        OVERLAPPED overlapped{};
-        overlapped.hEvent = s.inputEvent.value;
-        if (!WriteFile(s.input.value, data.data(), static_cast<DWORD>(data.size()), nullptr, &overlapped) &&
-            GetLastError() != ERROR_IO_PENDING)
-            throw systemError("cannot write to the child's input");
-        if (WaitForSingleObject(s.inputEvent.value, 10000) != WAIT_OBJECT_0) {
-            CancelIo(s.input.value);
-            DWORD ignored = 0;
-            GetOverlappedResult(s.input.value, &overlapped, &ignored, TRUE);
-            throw std::runtime_error("the child does not read its input");
-        }
-        DWORD written = 0;
-        if (!GetOverlappedResult(s.input.value, &overlapped, &written, FALSE))
-            throw systemError("cannot write to the child's input");
-        data.remove_prefix(written);
-    }
-}
-
-void ChildProcess::closeInput() { state_->input = Handle(); }
 
 }  // namespace korvex::test

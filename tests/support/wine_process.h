@@ -1,4 +1,4 @@
-// Programs of the build started by a test, owned by it: stdin, stdout and stderr through pipes
+// Programs of the build started by a test, owned by it: stdin from NUL, stdout and stderr through pipes
 // that threads drain (a chatty child never blocks on a full pipe), waiting for a line of output,
 // for the exit, and killing. The owner kills and reaps its process when it goes away, so a test
 // that ends early (a failed ASSERT, an exception) leaves nothing running. Every ChildProcess
@@ -34,20 +34,9 @@ std::string programPath(std::string_view program);
 // Ids of the running processes whose program file is `exeName` (no folder, any case).
 std::vector<DWORD> runningProcesses(std::string_view exeName);
 
-enum class Stream {
-    capture,  // into a pipe, read by a thread of the test
-    inherit,  // the test program's own handle
-    discard,  // NUL
-};
-
 struct ProcessOptions {
-    Stream output = Stream::capture;
-    Stream errors = Stream::capture;
-    // Captured stderr goes into output(), interleaved as written, unless this is set: then into errors().
+    // stderr goes into output(), interleaved as written, unless this is set: then into errors().
     bool separateErrors = false;
-    // A pipe to stdin, fed by writeInput() and closed by closeInput(); else stdin is NUL, so that
-    // no child ever waits for the test's console.
-    bool inputPipe = false;
     std::string workingDirectory;  // empty: the test's
 };
 
@@ -60,9 +49,6 @@ public:
     // Throws std::runtime_error when it cannot be started.
     explicit ChildProcess(std::string_view program, const std::vector<std::string>& args = {},
                           const ProcessOptions& options = {});
-    // Owns a process this test did not start (a COM server that an activation started): it is
-    // killed at the end like a child. Throws when the process cannot be opened.
-    static ChildProcess adopt(DWORD processId);
 
     ChildProcess(ChildProcess&&) noexcept;
     ChildProcess& operator=(ChildProcess&&) noexcept;
@@ -88,9 +74,6 @@ public:
     std::string output() const;
     std::string errors() const;
 
-    // Throws when the child does not take the data within 10 s.
-    void writeInput(std::string_view data);
-    void closeInput();
 
     struct State;
 

@@ -50,40 +50,6 @@ struct NodeRow {
     DWORD parent, firstChild, nextSibling;
 };
 
-TEST(AddressSpaceBuild, TwoStationsNodeByNode) {
-    const Built b = Build(TwoStations());
-    const NodeRow expected[] = {
-        {1, "KorvexOPCServer", 0, 2, 0}, {2, "S1", 1, 3, 7}, {3, "analog", 2, 4, 6}, {4, "A", 3, 0, 5},
-        {5, "B", 3, 0, 0},               {6, "switch", 2, 0, 0}, {7, "S2", 1, 8, 0}, {8, "analog", 7, 0, 9},
-        {9, "switch", 7, 10, 0},         {10, "C", 9, 0, 0},
-    };
-    ASSERT_EQ(b.space->GetNodeCount(), std::size(expected));
-    for (const auto& row : expected) {
-        EXPECT_EQ(b.space->GetNodeName(row.node), row.name) << "node " << row.node;
-        EXPECT_EQ(b.space->GetNodeId(row.node), row.node);
-        EXPECT_EQ(b.space->GetParent(row.node), row.parent) << "node " << row.node;
-        EXPECT_EQ(b.space->GetFirstChild(row.node), row.firstChild) << "node " << row.node;
-        EXPECT_EQ(b.space->GetNextSibling(row.node), row.nextSibling) << "node " << row.node;
-    }
-    EXPECT_TRUE(b.space->IsLeaf(6)) << "an empty kind branch looks like a leaf";
-    EXPECT_EQ(b.space->GetParent(11), 0u);
-    EXPECT_EQ(b.space->GetNodeName(0), "");
-    EXPECT_TRUE(b.space->IsLeaf(99));
-
-    const char* points[] = {"S1.analog.A", "S1.analog.B", "S2.switch.C"};
-    ASSERT_EQ(b.space->GetPointCount(), 3u);
-    for (DWORD k = 1; k <= 3; ++k) {
-        const COPCItem* point = b.space->GetPoint(k);
-        ASSERT_NE(point, nullptr);
-        EXPECT_EQ(point->itemId(), points[k - 1]);
-        EXPECT_EQ(point->serverHandle(), k);
-        EXPECT_EQ(b.space->FindPointByNodeId(point->nodeId()), point);
-    }
-    EXPECT_EQ(b.space->GetPoint(0), nullptr);
-    EXPECT_EQ(b.space->GetPoint(4), nullptr);
-    EXPECT_EQ(b.space->FindPointByNodeId(3), nullptr) << "a branch has no point";
-}
-
 TEST(AddressSpaceBuild, Resolution) {
     const Built b = Build(TwoStations());
     const struct {

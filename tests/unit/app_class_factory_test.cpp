@@ -45,14 +45,6 @@ TEST(ServerClassFactory, CreateInstance) {
     }
 }
 
-TEST(ServerClassFactory, TwoActivationsAreTwoServerObjects) {
-    ComPtr<app::CServerClassFactory> factory = korvex::com::make<app::CServerClassFactory>();
-    ComPtr<IUnknown> first, second;
-    ASSERT_HR(factory->CreateInstance(nullptr, IID_IUnknown, reinterpret_cast<void**>(first.ReleaseAndGetAddressOf())), S_OK);
-    ASSERT_HR(factory->CreateInstance(nullptr, IID_IUnknown, reinterpret_cast<void**>(second.ReleaseAndGetAddressOf())), S_OK);
-    EXPECT_NE(first.Get(), second.Get());
-}
-
 TEST(ServerClassFactory, LockServerCountsInTheModuleLock) {
     ComPtr<app::CServerClassFactory> factory = korvex::com::make<app::CServerClassFactory>();
     EXPECT_HR(factory->LockServer(TRUE), S_OK);

@@ -1,7 +1,7 @@
-// The main window in the test process, over a runtime published here: what its creation starts,
-// how it refuses to come up without the runtime, the exit question (its exact flags, and a client
-// leaving while it is open), hiding instead of closing, the check marks, and the module lock it
-// gives back. Message boxes are answered by the test; app_host_test covers the process as a whole.
+// The main window in the test process, over a runtime published here: a client leaving while the
+// exit question is open, hiding instead of closing, the check marks, the module lock it gives back
+// and the About box. Message boxes are answered by the test; app_host_test covers the process as a
+// whole (its start without the runtime, its title, the exit question).
 #include "addrspace/address_space.h"
 #include "app/about_dlg.h"
 #include "app/main_frame.h"
@@ -59,12 +59,6 @@ bool ProgIdRegistered() {
     return true;
 }
 
-std::wstring Title(HWND window) {
-    wchar_t text[128] = {};
-    GetWindowTextW(window, text, 128);
-    return text;
-}
-
 // Dispatches what is queued; true when WM_QUIT was among it.
 bool Pump() {
     bool quit = false;
@@ -109,41 +103,6 @@ protected:
         Pump();
     }
 };
-
-TEST_F(MainFrame, WithoutTheRuntimeTheWindowIsNotCreated) {
-    CMainFrame frame;
-    EXPECT_EQ(frame.Create(GetModuleHandleW(nullptr)), nullptr);
-    ASSERT_EQ(g_boxes.size(), 1u);
-    EXPECT_EQ(g_boxes[0].text, L"请确定SCADA已经启动!");
-    EXPECT_EQ(g_boxes[0].caption, L"OPC Server");
-    EXPECT_EQ(g_boxes[0].flags, static_cast<UINT>(MB_OK));
-    EXPECT_EQ(FindWindowW(CMainFrame::kWindowClass, nullptr), nullptr);
-    EXPECT_FALSE(ProgIdRegistered()) << "nothing is registered when the data side cannot start";
-}
-
-TEST_F(MainFrame, CreationStartsTheDataSideHidden) {
-    InProcessRuntime runtime(Plant());
-    CMainFrame frame;
-    const HWND window = frame.Create(GetModuleHandleW(nullptr));
-    ASSERT_NE(window, nullptr);
-    EXPECT_TRUE(g_boxes.empty());
-    EXPECT_EQ(FindWindowW(CMainFrame::kWindowClass, nullptr), window);
-    EXPECT_FALSE(IsWindowVisible(window));
-    RECT rect{};
-    GetWindowRect(window, &rect);
-    EXPECT_EQ(rect.left, 0);
-    EXPECT_EQ(rect.top, 0);
-    EXPECT_EQ(rect.right - rect.left, CMainFrame::kWidth);
-    EXPECT_EQ(rect.bottom - rect.top, CMainFrame::kHeight);
-    EXPECT_EQ(Title(window), L"KorvexOPCServer - [Client: 0]");
-    char narrow[128] = {};
-    GetWindowTextA(window, narrow, sizeof narrow);
-    EXPECT_STREQ(narrow, "KorvexOPCServer - [Client: 0]");
-    EXPECT_TRUE(server::AddressSpace().IsBuilt());
-    ASSERT_NE(frame.dataAccess(), nullptr);
-    EXPECT_TRUE(frame.dataAccess()->IsScadaRunning());
-    EXPECT_TRUE(ProgIdRegistered());
-}
 
 TEST_F(MainFrame, RegisterAndUnregisterToggleTheCheckMarks) {
     InProcessRuntime runtime(Plant());
@@ -200,32 +159,6 @@ TEST_F(MainFrame, CloseBoxAndMinimiseHideTheWindow) {
     }
     EXPECT_TRUE(g_boxes.empty());
     EXPECT_FALSE(Pump()) << "nothing ended the message loop";
-}
-
-TEST_F(MainFrame, ExitWithClientsAsksFirst) {
-    InProcessRuntime runtime(Plant());
-    CMainFrame frame;
-    const HWND window = frame.Create(GetModuleHandleW(nullptr));
-    ASSERT_NE(window, nullptr);
-    server::SetMainWindow(window);
-    std::vector<ComPtr<IUnknown>> clients{Connect(), Connect()};
-    Pump();
-
-    g_answer = IDNO;
-    SendMessageW(window, WM_COMMAND, ID_APP_EXIT, 0);
-    EXPECT_FALSE(Pump()) << "declined: the loop goes on";
-    ASSERT_EQ(g_boxes.size(), 1u);
-    EXPECT_EQ(g_boxes[0].text, L"有[2]客户端与Korvex OPC Server连接，退出会导致客户端工作失败!\n是否退出?");
-    EXPECT_EQ(g_boxes[0].caption, L"KorvexOPCServer");
-    EXPECT_EQ(g_boxes[0].flags, 36u);
-    EXPECT_TRUE(IsWindow(window));
-
-    g_answer = IDYES;
-    SendMessageW(window, WM_CLOSE, 0, 0);
-    EXPECT_EQ(g_boxes.size(), 2u);
-    EXPECT_FALSE(IsWindow(window));
-    EXPECT_EQ(frame.hwnd(), nullptr);
-    EXPECT_TRUE(Pump()) << "WM_QUIT after the window went";
 }
 
 TEST_F(MainFrame, LastClientLeavingWhileTheQuestionIsOpenEndsTheServer) {

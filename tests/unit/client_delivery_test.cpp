@@ -1,5 +1,6 @@
 // One client's delivery: order kept, what waits for a stalled client merged by the stated rule and
 // nothing else lost, and closing or stopping never waiting on a hung client.
+#include "tests/support/callback_sink.h"
 #include "tests/support/hresult.h"
 
 #include "com/com_object.h"
@@ -9,6 +10,7 @@
 #include <oleauto.h>
 
 #include <chrono>
+#include <memory>
 #include <condition_variable>
 #include <mutex>
 #include <string>
@@ -21,60 +23,49 @@ using namespace std::chrono_literals;
 using server::ClientDelivery;
 using Kind = GroupCallback::Kind;
 
-// Records every call as a line: "<kind> g<group> t<transid> [handle=value ...]"; the first call
-// can be made to block until released.
-class LoggingSink final : public com::ComObject<LoggingSink, IOPCDataCallback, com::no_module_lock> {
-public:
-    void BlockFirstCall() { blockFirst_ = true; }
-    void Unblock() {
-        std::lock_guard guard(lock_);
-        released_ = true;
-        changed_.notify_all();
+// The sink's first call can be made to wait until the test opens the gate (at most 10 s).
+struct Gate {
+    std::mutex lock;
+    std::condition_variable opened;
+    bool open = false;
+    void Open() {
+        {
+            std::lock_guard guard(lock);
+            open = true;
+        }
+        opened.notify_all();
     }
-    bool WaitForCalls(std::size_t count, std::chrono::milliseconds timeout = 5s) {
-        std::unique_lock lock(lock_);
-        return changed_.wait_for(lock, timeout, [&] { return log_.size() >= count; });
-    }
-    std::vector<std::string> Log() {
-        std::lock_guard guard(lock_);
-        return log_;
-    }
-
-    HRESULT STDMETHODCALLTYPE OnDataChange(DWORD transid, OPCHANDLE group, HRESULT masterQuality, HRESULT, DWORD count,
-                                           OPCHANDLE* handles, VARIANT* values, WORD*, FILETIME*, HRESULT*) override {
-        Record("change", group, transid, masterQuality, count, handles, values);
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE OnReadComplete(DWORD transid, OPCHANDLE group, HRESULT masterQuality, HRESULT,
-                                             DWORD count, OPCHANDLE* handles, VARIANT* values, WORD*, FILETIME*,
-                                             HRESULT*) override {
-        Record("read", group, transid, masterQuality, count, handles, values);
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE OnWriteComplete(DWORD, OPCHANDLE, HRESULT, DWORD, OPCHANDLE*, HRESULT*) override {
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE OnCancelComplete(DWORD, OPCHANDLE) override { return S_OK; }
-
-private:
-    void Record(const char* kind, OPCHANDLE group, DWORD transid, HRESULT masterQuality, DWORD count,
-                const OPCHANDLE* handles, const VARIANT* values) {
-        std::string line = std::string(kind) + " g" + std::to_string(group) + " t" + std::to_string(transid);
-        if (masterQuality != S_OK) line += " S_FALSE";
-        for (DWORD i = 0; i < count; ++i)
-            line += " " + std::to_string(handles[i]) + "=" + std::to_string(static_cast<int>(values[i].fltVal));
-        std::unique_lock lock(lock_);
-        log_.push_back(line);
-        changed_.notify_all();
-        if (blockFirst_ && log_.size() == 1) changed_.wait_for(lock, 10s, [&] { return released_; });
-    }
-
-    std::mutex lock_;
-    std::condition_variable changed_;
-    std::vector<std::string> log_;
-    bool blockFirst_ = false;
-    bool released_ = false;
 };
+
+com::ComPtr<CallbackSink> Sink(std::shared_ptr<Gate> gate = nullptr) {
+    auto sink = com::make<CallbackSink>();
+    if (gate) {
+        sink->SetHook([gate](const RecordedCallback& call) {
+            if (call.sequence != 1) return;
+            std::unique_lock lock(gate->lock);
+            gate->opened.wait_for(lock, 10s, [&] { return gate->open; });
+        });
+    }
+    return sink;
+}
+
+bool WaitForCalls(const CallbackSink& sink, std::size_t count) {
+    return sink.WaitUntil([count](const std::vector<RecordedCallback>& calls, int) { return calls.size() >= count; }, 5s);
+}
+
+// Every call as a line: "<kind> g<group> t<transid> [S_FALSE] [handle=value ...]".
+std::vector<std::string> Log(const CallbackSink& sink) {
+    std::vector<std::string> log;
+    for (const RecordedCallback& call : sink.All()) {
+        std::string line = std::string(call.kind == RecordedCallback::Kind::ReadComplete ? "read" : "change") + " g" +
+                           std::to_string(call.group) + " t" + std::to_string(call.transactionId);
+        if (call.masterQuality != S_OK) line += " S_FALSE";
+        for (std::size_t i = 0; i < call.clientHandles.size(); ++i)
+            line += " " + std::to_string(call.clientHandles[i]) + "=" + std::to_string(static_cast<int>(call.values[i]));
+        log.push_back(line);
+    }
+    return log;
+}
 
 // One callback to post: of group `group` (its client handle as well), with items handle=value.
 struct Spec {
@@ -85,7 +76,7 @@ struct Spec {
     HRESULT error = S_OK;
 };
 
-GroupCallback Callback(com::ComPtr<LoggingSink>& sink, const Spec& spec) {
+GroupCallback Callback(com::ComPtr<CallbackSink>& sink, const Spec& spec) {
     GroupCallback callback;
     callback.kind = spec.kind;
     callback.sinks.emplace_back(sink.Get());
@@ -106,7 +97,7 @@ GroupCallback Callback(com::ComPtr<LoggingSink>& sink, const Spec& spec) {
     return callback;
 }
 
-CallbackOutbox Outbox(com::ComPtr<LoggingSink>& sink, const std::vector<Spec>& specs) {
+CallbackOutbox Outbox(com::ComPtr<CallbackSink>& sink, const std::vector<Spec>& specs) {
     CallbackOutbox outbox;
     for (const Spec& spec : specs) outbox.push_back(Callback(sink, spec));
     return outbox;
@@ -137,17 +128,17 @@ TEST(ClientDelivery, WhatWaitsForAStalledClientIsMergedByTheRule) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        auto sink = com::make<LoggingSink>();
-        sink->BlockFirstCall();
+        auto gate = std::make_shared<Gate>();
+        auto sink = Sink(gate);
         const auto delivery = ClientDelivery::Open();
         delivery->Post(Outbox(sink, {{9, {}}}));
-        ASSERT_TRUE(sink->WaitForCalls(1));
+        ASSERT_TRUE(WaitForCalls(*sink, 1));
         for (const auto& tick : c.ticks) delivery->Post(Outbox(sink, tick));
         EXPECT_EQ(delivery->PendingCount(), c.delivered.size());
-        sink->Unblock();
-        ASSERT_TRUE(sink->WaitForCalls(1 + c.delivered.size()));
+        gate->Open();
+        ASSERT_TRUE(WaitForCalls(*sink, 1 + c.delivered.size()));
         ASSERT_TRUE(ClientDelivery::WaitAllIdle(5s));
-        auto log = sink->Log();
+        auto log = Log(*sink);
         log.erase(log.begin());
         EXPECT_EQ(log, c.delivered);
         delivery->Close();
@@ -155,37 +146,37 @@ TEST(ClientDelivery, WhatWaitsForAStalledClientIsMergedByTheRule) {
 }
 
 TEST(ClientDelivery, ClosingDropsWhatWaitsAndNeverWaitsForTheClient) {
-    auto sink = com::make<LoggingSink>();
-    sink->BlockFirstCall();
+    auto gate = std::make_shared<Gate>();
+    auto sink = Sink(gate);
     const auto delivery = ClientDelivery::Open();
     delivery->Post(Outbox(sink, {{1, {{1, 1}}}, {1, {{1, 2}}, Kind::ReadComplete, 3}}));
-    ASSERT_TRUE(sink->WaitForCalls(1));
+    ASSERT_TRUE(WaitForCalls(*sink, 1));
     const auto began = std::chrono::steady_clock::now();
     delivery->Close();
     EXPECT_LT(std::chrono::steady_clock::now() - began, 1s) << "Close waited for the hung client";
     EXPECT_EQ(delivery->PendingCount(), 0u);
     delivery->Post(Outbox(sink, {{1, {{1, 3}}}}));
-    sink->Unblock();
+    gate->Open();
     ASSERT_TRUE(ClientDelivery::WaitAllIdle(5s));
-    EXPECT_EQ(sink->Log(), std::vector<std::string>{"change g1 t0 1=1"}) << "nothing after the client went";
+    EXPECT_EQ(Log(*sink), std::vector<std::string>{"change g1 t0 1=1"}) << "nothing after the client went";
 }
 
 TEST(ClientDelivery, StopWaitsBoundedlyForAClientStuckInACall) {
-    auto healthy = com::make<LoggingSink>();
-    auto stuck = com::make<LoggingSink>();
-    stuck->BlockFirstCall();
+    auto gate = std::make_shared<Gate>();
+    auto healthy = Sink();
+    auto stuck = Sink(gate);
     const auto a = ClientDelivery::Open();
     const auto b = ClientDelivery::Open();
     b->Post(Outbox(stuck, {{1, {{1, 1}}}}));
-    ASSERT_TRUE(stuck->WaitForCalls(1));
+    ASSERT_TRUE(WaitForCalls(*stuck, 1));
     a->Post(Outbox(healthy, {{2, {{2, 2}}}}));
-    ASSERT_TRUE(healthy->WaitForCalls(1)) << "the healthy client is served while the other is stuck";
+    ASSERT_TRUE(WaitForCalls(*healthy, 1)) << "the healthy client is served while the other is stuck";
     const auto began = std::chrono::steady_clock::now();
     ClientDelivery::StopAll(300ms);
     const auto took = std::chrono::steady_clock::now() - began;
     EXPECT_GE(took, 250ms);
     EXPECT_LT(took, 3s);
-    stuck->Unblock();
+    gate->Open();
 }
 
 }  // namespace

@@ -79,12 +79,6 @@ struct Step {
     const wchar_t* expectedItems;  // the strings handed out, concatenated (one letter each)
 };
 
-struct EnumeratorCase {
-    const char* name;
-    std::size_t size;
-    std::vector<Step> steps;
-};
-
 // Runs one step on a string enumerator; returns what Next handed out, concatenated.
 HRESULT runStep(IEnumString* enumerator, const Step& step, std::wstring& handedOut) {
     handedOut.clear();
@@ -113,73 +107,6 @@ HRESULT runStep(IEnumString* enumerator, const Step& step, std::wstring& handedO
     }
     }
     return E_UNEXPECTED;
-}
-
-TEST(EnumeratorTest, NextSkipResetFollowTheEnumeratorRules) {
-    const std::vector<EnumeratorCase> cases = {
-        {"next one", 3, {{Op::Next, 1, S_OK, L"a"}, {Op::Next, 1, S_OK, L"b"}}},
-        {"next exactly all", 3, {{Op::Next, 3, S_OK, L"abc"}, {Op::Next, 1, S_FALSE, L""}}},
-        {"next more than remain", 3, {{Op::Next, 5, S_FALSE, L"abc"}}},
-        {"next zero", 3, {{Op::Next, 0, S_OK, L""}, {Op::Next, 1, S_OK, L"a"}}},
-        {"next after partial skip", 3, {{Op::Skip, 2, S_OK, L""}, {Op::Next, 2, S_FALSE, L"c"}}},
-        {"skip to the end exactly", 3, {{Op::Skip, 3, S_OK, L""}, {Op::Next, 1, S_FALSE, L""}}},
-        {"skip past the end", 3, {{Op::Skip, 4, S_FALSE, L""}, {Op::Next, 1, S_FALSE, L""},
-                                  {Op::Skip, 0, S_OK, L""}, {Op::Skip, 1, S_FALSE, L""}}},
-        {"reset after the end", 3, {{Op::Next, 3, S_OK, L"abc"}, {Op::Reset, 0, S_OK, L""},
-                                    {Op::Next, 2, S_OK, L"ab"}}},
-        {"one without count", 3, {{Op::NextWithoutCount, 1, S_OK, L"a"}, {Op::Next, 1, S_OK, L"b"}}},
-        {"two without count are refused and do not move", 3,
-         {{Op::NextWithoutCount, 2, E_INVALIDARG, L""}, {Op::Next, 1, S_OK, L"a"}}},
-        {"null array", 3, {{Op::NextNullArray, 1, E_POINTER, L""}, {Op::Next, 1, S_OK, L"a"}}},
-        {"empty snapshot", 0, {{Op::Next, 1, S_FALSE, L""}, {Op::Skip, 1, S_FALSE, L""},
-                               {Op::Next, 0, S_OK, L""}, {Op::Reset, 0, S_OK, L""}}},
-    };
-
-    MallocSpy& spy = MallocSpy::installed();
-    for (const EnumeratorCase& c : cases) {
-        const long liveBefore = spy.live();
-        {
-            ComPtr<StringEnumerator> enumerator = make<StringEnumerator>(letters(c.size));
-            ASSERT_TRUE(enumerator) << c.name;
-            for (std::size_t i = 0; i < c.steps.size(); ++i) {
-                const Step& step = c.steps[i];
-                std::wstring handedOut;
-                const HRESULT hr = runStep(enumerator.Get(), step, handedOut);
-                EXPECT_EQ(hr, step.expected)
-                    << c.name << ", step " << i << ": got " << hex(hr) << ", expected " << hex(step.expected);
-                EXPECT_EQ(handedOut, step.expectedItems) << c.name << ", step " << i;
-            }
-        }
-        EXPECT_EQ(spy.live(), liveBefore) << c.name << ": task memory left behind";
-    }
-}
-
-TEST(EnumeratorTest, CloneContinuesFromTheSamePositionIndependently) {
-    ComPtr<IEnumString> original = make<StringEnumerator>(letters(4));
-    ASSERT_TRUE(original);
-    ASSERT_EQ(original->Skip(1), S_OK);
-
-    ComPtr<IEnumString> clone;
-    ASSERT_EQ(original->Clone(clone.ReleaseAndGetAddressOf()), S_OK);
-    ASSERT_TRUE(clone);
-    EXPECT_NE(clone, original);
-
-    std::wstring out;
-    EXPECT_EQ(runStep(original.Get(), {Op::Next, 2, S_OK, nullptr}, out), S_OK);
-    EXPECT_EQ(out, L"bc");
-    original = nullptr;  // the clone keeps the snapshot alive
-
-    EXPECT_EQ(runStep(clone.Get(), {Op::Next, 1, S_OK, nullptr}, out), S_OK);
-    EXPECT_EQ(out, L"b");
-    ComPtr<IEnumString> second;
-    ASSERT_EQ(clone->Clone(second.ReleaseAndGetAddressOf()), S_OK);
-    EXPECT_EQ(clone->Reset(), S_OK);
-    EXPECT_EQ(runStep(second.Get(), {Op::Next, 5, S_FALSE, nullptr}, out), S_FALSE);
-    EXPECT_EQ(out, L"cd");
-    EXPECT_EQ(runStep(clone.Get(), {Op::Next, 1, S_OK, nullptr}, out), S_OK);
-    EXPECT_EQ(out, L"a");
-
-    EXPECT_EQ(clone->Clone(nullptr), E_POINTER);
 }
 
 TEST(EnumeratorTest, ConcurrentNextHandsOutEveryItemExactlyOnce) {
@@ -257,41 +184,6 @@ public:
         return Release();
     }
 };
-
-TEST(EnumeratorTest, InterfaceEnumeratorsHoldAndHandOutReferences) {
-    ComPtr<Sink> first = make<Sink>();
-    ComPtr<Sink> second = make<Sink>();
-    ComPtr<IEnumUnknown> unknowns =
-        make<UnknownEnumerator>(std::vector<ComPtr<IUnknown>>{first->identity(), second->identity()});
-    ComPtr<IEnumConnections> connections =
-        make<ConnectionEnumerator>(std::vector<Connection>{{first->identity(), 7}, {second->identity(), 9}});
-    ASSERT_TRUE(unknowns && connections);
-    EXPECT_EQ(first->references(), 3u) << "each snapshot holds one reference";
-
-    IUnknown* handed[3] = {};
-    ULONG fetched = 0;
-    EXPECT_EQ(unknowns->Next(3, handed, &fetched), S_FALSE);
-    ASSERT_EQ(fetched, 2u);
-    EXPECT_EQ(handed[0], first->identity());
-    EXPECT_EQ(handed[1], second->identity());
-    EXPECT_EQ(first->references(), 4u);
-    handed[0]->Release();
-    handed[1]->Release();
-
-    CONNECTDATA data[2] = {};
-    EXPECT_EQ(connections->Next(2, data, &fetched), S_OK);
-    EXPECT_EQ(data[0].dwCookie, 7u);
-    EXPECT_EQ(data[1].dwCookie, 9u);
-    EXPECT_EQ(data[1].pUnk, second->identity());
-    EXPECT_EQ(second->references(), 4u);
-    data[0].pUnk->Release();
-    data[1].pUnk->Release();
-
-    unknowns = nullptr;
-    connections = nullptr;
-    EXPECT_EQ(first->references(), 1u);
-    EXPECT_EQ(second->references(), 1u);
-}
 
 struct RecordCase {
     const char* name;

@@ -83,103 +83,11 @@ private:
     Lifetime* lifetime_;
 };
 
-class Factory final : public ComObject<Factory, ITestOther, no_module_lock> {
-public:
-    int STDMETHODCALLTYPE OtherCall() override { return 5; }
-};
-
 class OutOfMemoryOnCreate final : public ComObject<OutOfMemoryOnCreate, ITestOther> {
 public:
     OutOfMemoryOnCreate() { throw std::bad_alloc(); }
     int STDMETHODCALLTYPE OtherCall() override { return 0; }
 };
-
-std::string hex(HRESULT hr) {
-    char text[16];
-    std::snprintf(text, sizeof text, "0x%08lx", static_cast<unsigned long>(hr));
-    return text;
-}
-
-struct QueryCase {
-    const char* name;
-    const IID& iid;
-    HRESULT expected;
-    void* (*expectedPointer)(Sample*);  // the vtable that must answer
-    int (*call)(void*);                 // a method reached through it, or null
-    int expectedCall;
-};
-
-TEST(ComObjectTest, QueryInterfaceAnswersListedAndBaseInterfacesThroughTheRightVtable) {
-    const QueryCase cases[] = {
-        {"IUnknown is the first interface", __uuidof(IUnknown), S_OK,
-         [](Sample* s) -> void* { return static_cast<ITestOther*>(s); }, nullptr, 0},
-        {"listed ITestOther", __uuidof(ITestOther), S_OK,
-         [](Sample* s) -> void* { return static_cast<ITestOther*>(s); },
-         [](void* p) { return static_cast<ITestOther*>(p)->OtherCall(); }, 4},
-        {"listed ITestTop", __uuidof(ITestTop), S_OK,
-         [](Sample* s) -> void* { return static_cast<ITestTop*>(s); },
-         [](void* p) { return static_cast<ITestTop*>(p)->TopCall(); }, 3},
-        {"base ITestMiddle via ITestTop", __uuidof(ITestMiddle), S_OK,
-         [](Sample* s) -> void* { return static_cast<ITestMiddle*>(static_cast<ITestTop*>(s)); },
-         [](void* p) { return static_cast<ITestMiddle*>(p)->MiddleCall(); }, 2},
-        {"grand-base ITestBase via ITestTop", __uuidof(ITestBase), S_OK,
-         [](Sample* s) -> void* { return static_cast<ITestBase*>(static_cast<ITestTop*>(s)); },
-         [](void* p) { return static_cast<ITestBase*>(p)->BaseCall(); }, 1},
-        {"SDK IPersistStream", __uuidof(IPersistStream), S_OK,
-         [](Sample* s) -> void* { return static_cast<IPersistStream*>(s); },
-         [](void* p) { return static_cast<int>(static_cast<IPersistStream*>(p)->IsDirty()); }, S_FALSE},
-        {"SDK base IPersist via IPersistStream", __uuidof(IPersist), S_OK,
-         [](Sample* s) -> void* { return static_cast<IPersist*>(static_cast<IPersistStream*>(s)); },
-         [](void* p) {
-             CLSID clsid{};
-             static_cast<IPersist*>(p)->GetClassID(&clsid);
-             return clsid == __uuidof(ITestOther) ? 6 : 0;
-         },
-         6},
-        {"not implemented IDispatch", __uuidof(IDispatch), E_NOINTERFACE, nullptr, nullptr, 0},
-        {"not implemented IPersistFile (shares the IPersist base)", __uuidof(IPersistFile), E_NOINTERFACE,
-         nullptr, nullptr, 0},
-        {"not implemented IStream", __uuidof(IStream), E_NOINTERFACE, nullptr, nullptr, 0},
-    };
-
-    ComPtr<Sample> sample = make<Sample>();
-    ASSERT_TRUE(sample);
-    for (const QueryCase& c : cases) {
-        void* out = reinterpret_cast<void*>(0x1234);  // must be overwritten, also on failure
-        const HRESULT hr = sample->QueryInterface(c.iid, &out);
-        EXPECT_EQ(hr, c.expected) << c.name << ": got " << hex(hr) << ", expected " << hex(c.expected);
-        if (c.expectedPointer == nullptr) {
-            EXPECT_EQ(out, nullptr) << c.name;
-            continue;
-        }
-        EXPECT_EQ(out, c.expectedPointer(sample.Get())) << c.name;
-        if (c.call != nullptr && out != nullptr) {
-            EXPECT_EQ(c.call(out), c.expectedCall) << c.name;
-        }
-        if (out != nullptr) {
-            static_cast<IUnknown*>(out)->Release();
-        }
-    }
-}
-
-TEST(ComObjectTest, IdentityIsTheSameFromEveryInterface) {
-    ComPtr<Sample> sample = make<Sample>();
-    ASSERT_TRUE(sample);
-    IUnknown* const from[] = {static_cast<ITestOther*>(sample.Get()), static_cast<ITestTop*>(sample.Get()),
-                              static_cast<IPersistStream*>(sample.Get())};
-    for (IUnknown* start : from) {
-        ComPtr<IUnknown> unknown;
-        ASSERT_EQ(start->QueryInterface(IID_PPV_ARGS(unknown.ReleaseAndGetAddressOf())), S_OK);
-        EXPECT_EQ(unknown.Get(), sample->identity());
-    }
-}
-
-TEST(ComObjectTest, NullOutPointerIsRefused) {
-    ComPtr<Sample> sample = make<Sample>();
-    ASSERT_TRUE(sample);
-    const HRESULT hr = sample->QueryInterface(__uuidof(ITestTop), nullptr);
-    EXPECT_EQ(hr, E_POINTER) << hex(hr);
-}
 
 TEST(ComObjectTest, LastReleaseRunsFinalReleaseOnceThenDestroysAndUnlocksTheModule) {
     Lifetime lifetime;
@@ -202,30 +110,6 @@ TEST(ComObjectTest, LastReleaseRunsFinalReleaseOnceThenDestroysAndUnlocksTheModu
     EXPECT_EQ(lifetime.destructions, 1);
     EXPECT_EQ(lifetime.moduleLocksAtFinalRelease, locksBefore + 1) << "finalRelease runs on the whole object";
     EXPECT_EQ(ModuleLock::count(), locksBefore);
-}
-
-std::atomic<int> zeroCallbacks{0};
-
-TEST(ComObjectTest, ModuleLockCallbackRunsWhenTheLastLockGoes) {
-    ASSERT_EQ(ModuleLock::count(), 0) << "no other object may be alive in this test program";
-    zeroCallbacks = 0;
-    const ModuleLock::ZeroCallback previous = ModuleLock::onZero([]() noexcept { ++zeroCallbacks; });
-
-    ComPtr<Sample> first = make<Sample>();
-    ComPtr<Sample> second = make<Sample>();
-    ComPtr<Factory> factory = make<Factory>();
-    EXPECT_EQ(ModuleLock::count(), 2) << "objects marked no_module_lock do not hold the module";
-    first = nullptr;
-    EXPECT_EQ(zeroCallbacks, 0);
-    ModuleLock::lock();  // a client's LockServer(TRUE)
-    second = nullptr;
-    EXPECT_EQ(zeroCallbacks, 0);
-    EXPECT_EQ(ModuleLock::unlock(), 0);
-    EXPECT_EQ(zeroCallbacks, 1);
-    factory = nullptr;
-    EXPECT_EQ(zeroCallbacks, 1);
-
-    ModuleLock::onZero(previous);
 }
 
 TEST(ComObjectTest, MakeGivesNullWhenConstructionRunsOutOfMemory) {

@@ -54,27 +54,6 @@ TEST(TaskArrayTest, FailurePathFreesTheArrayAndWhatItsRecordsOwn) {
     EXPECT_EQ(spy.live(), liveBefore);
 }
 
-TEST(TaskArrayTest, ReleaseHandsEverythingToTheClient) {
-    MallocSpy& spy = MallocSpy::installed();
-    const long liveBefore = spy.live();
-    int cleaned = 0;
-    Record* handedOut = nullptr;
-    {
-        TaskArray<Record, FreeRecord> records(FreeRecord{&cleaned});
-        ASSERT_EQ(records.allocate(2), S_OK);
-        records[1].itemId = taskStringCopy(L"S1.switch.K1").release();
-        handedOut = records.release();
-        EXPECT_TRUE(records.empty());
-    }
-    EXPECT_EQ(cleaned, 0);
-    ASSERT_NE(handedOut, nullptr);
-    EXPECT_STREQ(handedOut[1].itemId, L"S1.switch.K1");
-    EXPECT_EQ(spy.live(), liveBefore + 2);
-    CoTaskMemFree(handedOut[1].itemId);  // what the client does
-    CoTaskMemFree(handedOut);
-    EXPECT_EQ(spy.live(), liveBefore);
-}
-
 TEST(TaskArrayTest, AllocationEdgeCases) {
     MallocSpy& spy = MallocSpy::installed();
     const long liveBefore = spy.live();
@@ -100,43 +79,6 @@ TEST(TaskArrayTest, AllocationEdgeCases) {
     V_R4(&values[1]) = 200.0f;
     values.reset();
     EXPECT_EQ(spy.live(), liveBefore);
-}
-
-TEST(TaskArrayTest, ItemsResultIsFalseOnlyWhenAnItemFailed) {
-    constexpr HRESULT clamp = 0x0004000E;  // a success code with information
-    struct Case {
-        const char* name;
-        std::vector<HRESULT> errors;
-        HRESULT expected;
-    } const cases[] = {
-        {"no items", {}, S_OK},
-        {"all succeeded", {S_OK, S_OK}, S_OK},
-        {"success codes with information", {clamp, S_FALSE}, S_OK},
-        {"one failed", {S_OK, static_cast<HRESULT>(0xC0040007)}, S_FALSE},
-        {"last failed", {S_OK, clamp, E_FAIL}, S_FALSE},
-    };
-    for (const Case& c : cases) {
-        const HRESULT hr = itemsResult(c.errors);
-        EXPECT_EQ(hr, c.expected) << c.name << ": got " << hex(hr) << ", expected " << hex(c.expected);
-    }
-}
-
-TEST(TaskStringTest, CopiesTextWithItsTerminator) {
-    const std::wstring withZero(L"a\0b", 3);
-    struct Case {
-        const char* name;
-        std::wstring_view text;
-    } const cases[] = {{"empty", L""}, {"ascii", L"S1.analog.P1"}, {"chinese", L"用户强制关闭"},
-                       {"embedded zero", withZero}};
-    for (const Case& c : cases) {
-        LPWSTR out = reinterpret_cast<LPWSTR>(0x1234);
-        ASSERT_EQ(taskStringCopy(c.text, &out), S_OK) << c.name;
-        ASSERT_NE(out, nullptr) << c.name << ": an empty string is still a string";
-        EXPECT_EQ(std::wstring_view(out, c.text.size()), c.text) << c.name;
-        EXPECT_EQ(out[c.text.size()], L'\0') << c.name;
-        CoTaskMemFree(out);
-    }
-    EXPECT_EQ(taskStringCopy(L"x", nullptr), E_POINTER);
 }
 
 } // namespace

@@ -154,17 +154,6 @@ TEST(OpcClientItemValue, IsoTimesInUtc) {
     EXPECT_EQ(isoTime(almost), "2026-12-31T23:59:59.999Z");
 }
 
-TEST(OpcClientItemValue, OneLineAndOneObject) {
-    VARIANT value;
-    VariantInit(&value);
-    V_VT(&value) = VT_R4;
-    V_R4(&value) = 42.5f;
-    const ItemValue item{"S.analog.P", &value, 0xC0, FileTimeOf(2026, 1, 2, 3, 4, 5, 6)};
-    EXPECT_EQ(itemValueLine(item), "2026-01-02T03:04:05.006Z  S.analog.P  42.5  good");
-    EXPECT_EQ(itemValueJson(item), nlohmann::json::parse(R"({"time":"2026-01-02T03:04:05.006Z","item":"S.analog.P",
-        "value":42.5,"quality":"good","qualityCode":192})"));
-}
-
 TEST(OpcClientStatusNames, CodesAsUsersTypeThem) {
     const std::vector<std::pair<const char*, std::optional<HRESULT>>> cases{
         {"0xC0040007", OPC_E_UNKNOWNITEMID},

@@ -1,9 +1,14 @@
-// The two settings are read as 4 raw bytes whatever their registry type.
+// The two settings are read as 4 raw bytes whatever their registry type; the About box's texts come
+// from the configuration database in the working folder that the registry names.
 #include "rtdb/data_access.h"
+#include "rtdb/rt_library.h"
+#include "tests/support/temp_directory.h"
+#include "tools/rtlib/config_database.h"
 
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <functional>
 
 namespace {
 
@@ -62,6 +67,50 @@ TEST_F(SettingsRead, EachValueIsItsOwn) {
     const rtdb::Settings s = rtdb::Settings::Read();
     EXPECT_TRUE(s.writeable);
     EXPECT_FALSE(s.onlyShowTransferTag);
+}
+
+void SetWorking(const std::string& folder) {
+    HKEY key;
+    ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, "SoftWare\\KorvexSettings", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                              &key, nullptr),
+              ERROR_SUCCESS);
+    RegSetValueExA(key, "Working", 0, REG_SZ, reinterpret_cast<const BYTE*>(folder.c_str()),
+                   static_cast<DWORD>(folder.size() + 1));
+    RegCloseKey(key);
+}
+
+TEST(SystemInfo, FromTheConfigurationDatabaseOfTheWorkingFolder) {
+    const korvex::test::TempDirectory working("sysinfo"), elsewhere("nosysinfo");
+    ASSERT_TRUE(CreateDirectoryA((working.path() + "\\Out").c_str(), nullptr));
+    const std::string database = working.path() + "\\Out\\scada.dat";
+    ASSERT_TRUE(configdb::writeConfigDatabase(
+        database, configdb::makeSystemInfoRecord({"Korvex SCADA 3.0", "(C) Korvex", "Korvex Ltd.", "www.scada.example"})));
+    const struct {
+        const char* name;
+        std::function<void()> arrange;
+        bool loaded;
+    } cases[] = {
+        {"the working folder", [&] { SetWorking(working.path()); }, true},
+        {"\"Working\" names a folder without the database", [&] { SetWorking(elsewhere.path()); }, false},
+        {"\"Working\" missing", [] { RegDeleteKeyValueA(HKEY_CURRENT_USER, "SoftWare\\KorvexSettings", "Working"); }, false},
+        {"the database file missing", [&] {
+             SetWorking(working.path());
+             DeleteFileA(database.c_str());
+         }, false},
+    };
+    for (const auto& c : cases) {
+        c.arrange();
+        rtdb::SystemInfo info;
+        info.fill(std::byte{0x5A});
+        EXPECT_EQ(rtdb::LoadSystemInfo(info), c.loaded) << c.name;
+        if (c.loaded) {
+            EXPECT_EQ(rtdb::SystemInfoText(info, rt::sysinfo::kProductLabel), "Korvex SCADA 3.0");
+            EXPECT_EQ(rtdb::SystemInfoText(info, rt::sysinfo::kRightsNotice), "(C) Korvex");
+            EXPECT_EQ(rtdb::SystemInfoText(info, rt::sysinfo::kCompanyName), "Korvex Ltd.");
+            EXPECT_EQ(rtdb::SystemInfoText(info, rt::sysinfo::kWebAddress), "www.scada.example");
+        }
+    }
+    RegDeleteKeyValueA(HKEY_CURRENT_USER, "SoftWare\\KorvexSettings", "Working");
 }
 
 }  // namespace

@@ -60,23 +60,6 @@ TEST(ValueRecord, FreshRecordHandsOutZeroWithBadQualityAndCreationTime) {
     EXPECT_EQ(value.boolVal, VARIANT_FALSE);
 }
 
-TEST(ValueRecord, FailedConversionOnGetHandsOutBadQualityAndKeepsTheStoredOne) {
-    ValueRecord record = ValueRecord::Fresh();
-    const VARIANT big = R4(40000.0f);
-    const WORD good = values::kQualityGood;
-    ASSERT_EQ(values::StoreValue(record, VT_R4, &big, &good, nullptr), S_OK);
-
-    VARIANT value;
-    WORD quality = good;
-    EXPECT_EQ(values::GetValue(record, VT_R4, VT_I2, &value, &quality, nullptr), DISP_E_OVERFLOW);
-    EXPECT_EQ(quality, values::kQualityBad);
-    EXPECT_EQ(record.quality, values::kQualityGood);
-
-    EXPECT_EQ(values::GetValue(record, VT_R4, VT_I4, &value, &quality, nullptr), S_OK);
-    EXPECT_EQ(value.lVal, 40000);
-    EXPECT_EQ(quality, values::kQualityGood);
-}
-
 TEST(ValueRecord, StoreConvertsToCanonicalTypeAndFailsWholly) {
     ValueRecord record = ValueRecord::Fresh();
     const VARIANT wide = R8(12.5);
