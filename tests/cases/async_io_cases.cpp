@@ -266,6 +266,8 @@ TEST_F(AsyncIO, RefreshesAndMaxAgeReadsChooseCacheOrDevice) {
     EXPECT_HR(async_->Refresh2(OPC_DS_CACHE, 10, &cancelId), E_FAIL) << "inactive group";
     EXPECT_EQ(cancelId, 0u);
     SetActive(TRUE);
+    // The activation's own scan comes first, so that it does not overwrite what follows.
+    ASSERT_TRUE(sink_->Take([](const RecordedCallback& c) { return c.kind == Kind::DataChange && c.transactionId == 0; }));
     DeviceValue(setpoint);  // the caches now hold 50 and on
     DeviceValue(breaker);
     MoveAnalog("NorthSubstation", "Setpoint", 60.0);
