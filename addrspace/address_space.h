@@ -41,7 +41,9 @@ public:
     NodeNumber GetFirstChild(NodeNumber node) const;
     NodeNumber GetNextSibling(NodeNumber node) const;
     // An empty kind branch has no first child and so counts as a leaf.
-    bool IsLeaf(NodeNumber node) const { return GetFirstChild(node) == 0; }
+    // A point: no children, three levels below the root. A kind branch without points is a branch
+    // all the same, never an item.
+    bool IsLeaf(NodeNumber node) const;
     std::string_view GetNodeName(NodeNumber node) const;
     DWORD GetNodeId(NodeNumber node) const;
     DWORD GetNodeCount() const { return IsBuilt() ? static_cast<DWORD>(nodes_.size()) : 0; }
@@ -97,8 +99,10 @@ public:
     // The record of the last DA 3.0 browse computed afresh, shared by every client.
     BrowseContinuation& browseContinuation() const { return continuation_; }
 
-    // Non-empty and only A-Z, a-z, 0-9, '_' and '.'.
-    static bool IsValidItemIdSyntax(std::string_view itemId);
+    // The runtime's narrow spelling of a client's item ID. The names are stored in the ANSI code
+    // page, so an ID is one when it is not empty, holds no control character and comes back
+    // unchanged from that code page: no best-fit mapping may turn, say, a fullwidth 'Ｐ' into 'P'.
+    static bool NarrowItemId(std::wstring_view wide, std::string& narrow);
 
 private:
     struct Node {

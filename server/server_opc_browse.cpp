@@ -33,12 +33,12 @@ HRESULT COPCServer::GetProperties(DWORD dwItemCount, LPWSTR* pszItemIDs, BOOL bR
     const bool withValues = bReturnPropertyValues != FALSE;
     for (DWORD i = 0; i < dwItemCount; ++i) {
         OPCITEMPROPERTIES& record = records[i];
-        const LPCWSTR itemId = pszItemIDs[i];
-        if (itemId == nullptr || *itemId == L'\0') {
+        std::string itemId;
+        if (pszItemIDs[i] == nullptr || !COPCAddressSpaceMgt::NarrowItemId(pszItemIDs[i], itemId)) {
             record.hrErrorID = OPC_E_INVALIDITEMID;
             continue;
         }
-        const DWORD nodeId = space.GetNodeId(space.ResolveItemId(korvex::com::toNarrow(itemId)));
+        const DWORD nodeId = space.GetNodeId(space.ResolveItemId(itemId));
         if (nodeId == 0) {
             record.hrErrorID = OPC_E_UNKNOWNITEMID;
             continue;
