@@ -196,7 +196,8 @@ TEST_F(AsyncIO, WriteCompletionCarriesTheCodesOfTheWriteTest) {
         HRESULT queued;     // per-item code of the call
         HRESULT completed;  // per-item code of OnWriteComplete, for the queued ones
     } cases[] = {
-        {setpoint, Number(VT_R8, 20), S_OK, OPC_S_CLAMP},          // converted, no range test
+        {setpoint, Number(VT_R8, 20), S_OK, OPC_S_CLAMP},          // converted, in range
+        {setpoint, Number(VT_R8, 150), S_OK, OPC_E_RANGE},         // converted, out of range
         {busbar, Number(VT_R4, 10), OPC_E_BADRIGHTS, S_OK},        // read-only: refused at once
         {setpoint, Number(VT_R4, 150), S_OK, OPC_E_RANGE},         // values are tested only when executed
         {breaker, Number(VT_I2, 0), S_OK, OPC_S_CLAMP},
