@@ -301,13 +301,16 @@ bool COPCAddressSpaceMgt::ReadPointIntoCache(COPCItem& point, values::ValueRecor
 
 bool COPCAddressSpaceMgt::WritePoint(COPCItem& point, const VARIANT& value, const WORD* quality,
                                      const FILETIME* timestamp) const {
-    std::lock_guard guard(point.lock());
+    // Without the point's lock: the runtime may take seconds to answer, and the update scan needs
+    // that lock to read the point. The message is made from the point's fixed description and the
+    // caller's value; the runtime's window takes concurrent writes one at a time.
     return WritePointValue(point.serverHandle(), value, quality, timestamp);
 }
 
 bool COPCAddressSpaceMgt::NarrowItemId(std::wstring_view wide, std::string& narrow) {
     narrow.clear();
-    if (wide.empty() || wide.size() > 0x7FFFFFFF) return false;
+    // Longer than any ID of the tree: refused before anything is converted or looked up.
+    if (wide.empty() || wide.size() > kMaxItemIdLength) return false;
     for (const wchar_t c : wide)
         if (c < 0x20 || (c >= 0x7F && c <= 0x9F)) return false;
     const int wideLength = static_cast<int>(wide.size());

@@ -91,7 +91,7 @@ public:
     // `onceThisTick` (the update thread's reads), a point already read in the current update tick is
     // taken from its cache instead, and a successful read counts as the tick's read of the point.
     bool ReadPointIntoCache(COPCItem& point, values::ValueRecord& reading, bool onceThisTick = false) const;
-    // WritePointValue of the point under its lock.
+    // WritePointValue of the point; never under the point's lock.
     bool WritePoint(COPCItem& point, const VARIANT& value, const WORD* quality, const FILETIME* timestamp) const;
     // The data access the space was built from; null before the build.
     rtdb::CDataAccessEx* dataAccess() const { return access_; }
@@ -103,6 +103,8 @@ public:
     // page, so an ID is one when it is not empty, holds no control character and comes back
     // unchanged from that code page: no best-fit mapping may turn, say, a fullwidth 'Ｐ' into 'P'.
     static bool NarrowItemId(std::wstring_view wide, std::string& narrow);
+    // Station, kind and point names of at most 31 bytes each and the two dots between them.
+    static constexpr std::size_t kMaxItemIdLength = 3 * 31 + 2;
 
 private:
     struct Node {

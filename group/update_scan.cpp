@@ -65,7 +65,8 @@ bool SameValue(const VARIANT& a, const VARIANT& b) {
     if (a.vt != b.vt) return false;
     switch (a.vt) {
     case VT_R4:
-        return a.fltVal == b.fltVal;
+        // A NaN stays the same NaN: reported once, with its bad quality, not at every scan.
+        return a.fltVal == b.fltVal || (std::isnan(a.fltVal) && std::isnan(b.fltVal));
     case VT_BOOL:
         return a.boolVal == b.boolVal;
     default:

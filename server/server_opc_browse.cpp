@@ -55,8 +55,11 @@ HRESULT COPCServer::GetProperties(DWORD dwItemCount, LPWSTR* pszItemIDs, BOOL bR
                                   : properties::GetAllProperties(point, withValues, record);
         if (FAILED(built)) return built;
     }
+    // As everywhere else: S_FALSE when any record failed.
+    bool anyFailed = false;
+    for (DWORD i = 0; i < dwItemCount; ++i) anyFailed = anyFailed || FAILED(records[i].hrErrorID);
     *ppItemProperties = records.release();
-    return S_OK;
+    return anyFailed ? S_FALSE : S_OK;
 }
 
 HRESULT COPCServer::Browse(LPWSTR szItemID, LPWSTR* pszContinuationPoint, DWORD dwMaxElementsReturned,

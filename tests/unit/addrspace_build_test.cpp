@@ -215,6 +215,9 @@ TEST(AddressSpaceBuild, ItemIdsAreWhatTheCodePageHolds) {
         {L"S1.\u0E01", nullptr},  // Thai
         {L"\u00E0\u0100", nullptr},  // best fit would make "aA" of them
     };
+    std::string longest;
+    EXPECT_TRUE(COPCAddressSpaceMgt::NarrowItemId(std::wstring(95, L'A'), longest));
+    EXPECT_FALSE(COPCAddressSpaceMgt::NarrowItemId(std::wstring(96, L'A'), longest)) << "longer than any ID of the tree";
     for (const auto& c : cases) {
         std::string narrow = "left over";
         EXPECT_EQ(COPCAddressSpaceMgt::NarrowItemId(c.text, narrow), c.narrow != nullptr) << korvex::com::toUtf8(c.text);
