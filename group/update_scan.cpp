@@ -77,6 +77,8 @@ bool SameValue(const VARIANT& a, const VARIANT& b) {
 }  // namespace
 
 bool COPCGroup::Tick(DWORD elapsed, CallbackOutbox& outbox) {
+    // Requests that arrive while the tick runs wait for the next one.
+    const std::uint64_t lastQueued = requests_.LastQueued();
     bool keepAliveDue = false;
     {
         std::lock_guard guard(lock_);
@@ -100,7 +102,7 @@ bool COPCGroup::Tick(DWORD elapsed, CallbackOutbox& outbox) {
         if (!keepAlive.sinks.empty()) outbox.push_back(std::move(keepAlive));
     }
     // After the scan, so that device reads share the points it read in this tick.
-    return ExecuteNextRequest(outbox);
+    return ExecuteQueuedRequests(lastQueued, outbox);
 }
 
 void COPCGroup::Scan(CallbackOutbox& outbox) {
