@@ -9,7 +9,7 @@ JOBS    ?= $(shell nproc)
 ARCHS   := x86_64 i686
 CTEST_ARGS ?=
 
-.PHONY: all deps build test bench demo run screenshots prefix clean configure-x86_64 build-session session-prefix \
+.PHONY: all deps build test bench demo run screenshots prefix clean configure-x86_64 build-session session-prefix soak \
 	$(ARCHS:%=build-%)
 
 all: build
@@ -71,6 +71,12 @@ demo: build-session session-prefix
 
 run: build-session session-prefix
 	@scripts/run.sh
+
+# Clients that connect, work and leave for SOAK_SECONDS (default 120) while the server's memory is
+# sampled; fails when it grows after the warm-up or a client call fails.
+soak: build-session session-prefix
+	@cmake --build $(BUILD)/x86_64 -j $(JOBS) --target korvex-soak
+	@scripts/soak.sh
 
 # The main window with two clients and the About box, drawn under Xvfb into build/screenshots/.
 # Installs what only it needs (X server, grabber, fonts) itself, so that `make test` stays lean.

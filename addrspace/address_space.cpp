@@ -1,5 +1,6 @@
 #include "address_space.h"
 
+#include "com/string_convert.h"
 #include "rtdb/rt_library.h"
 #include "rtdb/runtime_message.h"
 
@@ -212,6 +213,13 @@ COPCAddressSpaceMgt::NodeNumber COPCAddressSpaceMgt::ResolveItemId(std::string_v
     return FindChild(node, itemId.substr(start));
 }
 
+bool COPCAddressSpaceMgt::IsLeaf(NodeNumber node) const {
+    const Node* n = NodeAt(node);
+    if (!n || n->firstChild != 0) return false;
+    const NodeNumber station = GetParent(n->parent);
+    return station != 0 && GetParent(station) == GetRoot();
+}
+
 bool COPCAddressSpaceMgt::GetFullItemId(NodeNumber node, std::string& itemId) const {
     itemId.clear();
     const Node* n = NodeAt(node);
@@ -293,16 +301,29 @@ bool COPCAddressSpaceMgt::ReadPointIntoCache(COPCItem& point, values::ValueRecor
 
 bool COPCAddressSpaceMgt::WritePoint(COPCItem& point, const VARIANT& value, const WORD* quality,
                                      const FILETIME* timestamp) const {
-    std::lock_guard guard(point.lock());
+    // Without the point's lock: the runtime may take seconds to answer, and the update scan needs
+    // that lock to read the point. The message is made from the point's fixed description and the
+    // caller's value; the runtime's window takes concurrent writes one at a time.
     return WritePointValue(point.serverHandle(), value, quality, timestamp);
 }
 
-bool COPCAddressSpaceMgt::IsValidItemIdSyntax(std::string_view itemId) {
-    if (itemId.empty()) return false;
-    for (const char c : itemId) {
-        const bool allowed = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
-                             c == '_' || c == '.';
-        if (!allowed) return false;
+bool COPCAddressSpaceMgt::NarrowItemId(std::wstring_view wide, std::string& narrow) {
+    narrow.clear();
+    // Longer than any ID of the tree: refused before anything is converted or looked up.
+    if (wide.empty() || wide.size() > kMaxItemIdLength) return false;
+    for (const wchar_t c : wide)
+        if (c < 0x20 || (c >= 0x7F && c <= 0x9F)) return false;
+    const int wideLength = static_cast<int>(wide.size());
+    BOOL lossy = FALSE;
+    const int length =
+        WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.data(), wideLength, nullptr, 0, nullptr, &lossy);
+    if (length <= 0 || lossy) return false;
+    narrow.resize(static_cast<std::size_t>(length));
+    WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.data(), wideLength, narrow.data(), length, nullptr, &lossy);
+    const std::wstring back = korvex::com::toWide(narrow);
+    if (lossy || back != wide) {
+        narrow.clear();
+        return false;
     }
     return true;
 }

@@ -41,7 +41,9 @@ public:
     NodeNumber GetFirstChild(NodeNumber node) const;
     NodeNumber GetNextSibling(NodeNumber node) const;
     // An empty kind branch has no first child and so counts as a leaf.
-    bool IsLeaf(NodeNumber node) const { return GetFirstChild(node) == 0; }
+    // A point: no children, three levels below the root. A kind branch without points is a branch
+    // all the same, never an item.
+    bool IsLeaf(NodeNumber node) const;
     std::string_view GetNodeName(NodeNumber node) const;
     DWORD GetNodeId(NodeNumber node) const;
     DWORD GetNodeCount() const { return IsBuilt() ? static_cast<DWORD>(nodes_.size()) : 0; }
@@ -89,7 +91,7 @@ public:
     // `onceThisTick` (the update thread's reads), a point already read in the current update tick is
     // taken from its cache instead, and a successful read counts as the tick's read of the point.
     bool ReadPointIntoCache(COPCItem& point, values::ValueRecord& reading, bool onceThisTick = false) const;
-    // WritePointValue of the point under its lock.
+    // WritePointValue of the point; never under the point's lock.
     bool WritePoint(COPCItem& point, const VARIANT& value, const WORD* quality, const FILETIME* timestamp) const;
     // The data access the space was built from; null before the build.
     rtdb::CDataAccessEx* dataAccess() const { return access_; }
@@ -97,8 +99,12 @@ public:
     // The record of the last DA 3.0 browse computed afresh, shared by every client.
     BrowseContinuation& browseContinuation() const { return continuation_; }
 
-    // Non-empty and only A-Z, a-z, 0-9, '_' and '.'.
-    static bool IsValidItemIdSyntax(std::string_view itemId);
+    // The runtime's narrow spelling of a client's item ID. The names are stored in the ANSI code
+    // page, so an ID is one when it is not empty, holds no control character and comes back
+    // unchanged from that code page: no best-fit mapping may turn, say, a fullwidth 'Ｐ' into 'P'.
+    static bool NarrowItemId(std::wstring_view wide, std::string& narrow);
+    // Station, kind and point names of at most 31 bytes each and the two dots between them.
+    static constexpr std::size_t kMaxItemIdLength = 3 * 31 + 2;
 
 private:
     struct Node {

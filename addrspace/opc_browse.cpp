@@ -16,15 +16,6 @@ void ClearBrowseElement(OPCBROWSEELEMENT& element) noexcept {
     element = OPCBROWSEELEMENT{};
 }
 
-bool ItemIdFromClient(std::wstring_view wide, std::string& itemId) {
-    itemId.clear();
-    for (const wchar_t c : wide) {
-        if (c > 0x7F) return false;
-        itemId.push_back(static_cast<char>(c));
-    }
-    return COPCAddressSpaceMgt::IsValidItemIdSyntax(itemId);
-}
-
 std::vector<NodeNumber> ChildrenList(const COPCAddressSpaceMgt& space, NodeNumber node, DWORD browseFilter,
                                      std::wstring_view elementNameFilter, std::wstring_view vendorFilter) {
     std::vector<NodeNumber> list;
@@ -51,7 +42,7 @@ HRESULT FillElement(const COPCAddressSpaceMgt& space, NodeNumber node, const Bro
     element.szItemID = korvex::com::taskStringCopy(korvex::com::toWide(itemId)).release();
     if (!element.szName || !element.szItemID) return E_OUTOFMEMORY;
     if (!space.IsLeaf(node)) {
-        element.dwFlagValue = OPC_BROWSE_HASCHILDREN;
+        element.dwFlagValue = space.GetFirstChild(node) != 0 ? OPC_BROWSE_HASCHILDREN : 0;
         element.ItemProperties.hrErrorID = OPC_E_UNKNOWNITEMID;
         return S_OK;
     }
@@ -74,7 +65,7 @@ HRESULT FillElement(const COPCAddressSpaceMgt& space, NodeNumber node, const Bro
 
 HRESULT Browse(const COPCAddressSpaceMgt& space, const BrowseRequest& request, BrowseResult& result) {
     std::string itemId;
-    if (!request.itemId.empty() && !ItemIdFromClient(request.itemId, itemId)) return OPC_E_INVALIDITEMID;
+    if (!request.itemId.empty() && !COPCAddressSpaceMgt::NarrowItemId(request.itemId, itemId)) return OPC_E_INVALIDITEMID;
     const NodeNumber node = space.ResolveItemId(itemId);
     if (node == 0) return OPC_E_UNKNOWNITEMID;
 

@@ -46,8 +46,4 @@ std::vector<COPCAddressSpaceMgt::NodeNumber> ChildrenList(const COPCAddressSpace
                                                           std::wstring_view elementNameFilter,
                                                           std::wstring_view vendorFilter);
 
-// The narrow item ID a client's wide one names, when it passes the item-ID syntax (plain ASCII
-// only: no code page may turn another character into a valid one).
-bool ItemIdFromClient(std::wstring_view wide, std::string& itemId);
-
 }  // namespace browse

@@ -1,7 +1,7 @@
 // KorvexOPCServer.exe: the process that hosts the OPC DA server class. It refuses to run twice,
 // publishes the class factory, runs the main window's message loop and tears everything down in
-// order. The command line (COM passes -Embedding) is not interpreted: start-up is the same whether
-// COM or a user started the process.
+// order. Start-up is the same whether COM (which passes -Embedding) or a user started the process,
+// but for the refusal: only a user is told that the server runs already.
 #include "app/class_factory.h"
 #include "app/main_frame.h"
 #include "app/message_box.h"
@@ -12,11 +12,24 @@
 
 #include <windows.h>
 #include <objbase.h>
+#include <shellapi.h>
 
 namespace {
 
 // The single-instance guard: a fixed name for the product.
 constexpr const wchar_t* kInstanceMutexName = L"76667766-0225-432C-85BD-009C9AB985E1";
+
+// COM starts a local server with "-Embedding" (or "/Embedding").
+bool StartedByCom() {
+    int count = 0;
+    LPWSTR* args = CommandLineToArgvW(GetCommandLineW(), &count);
+    if (args == nullptr) return false;
+    bool embedding = false;
+    for (int i = 1; i < count; ++i)
+        embedding = embedding || _wcsicmp(args[i], L"-Embedding") == 0 || _wcsicmp(args[i], L"/Embedding") == 0;
+    LocalFree(args);
+    return embedding;
+}
 
 int RunMessageLoop(CMainFrame& frame, HINSTANCE instance) {
     if (frame.Create(instance) == nullptr) return 0;  // the SCADA runtime is not running
@@ -53,8 +66,12 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     const HANDLE instanceMutex = CreateMutexW(nullptr, TRUE, kInstanceMutexName);
     if (GetLastError() == ERROR_ALREADY_EXISTS) {
         CloseHandle(instanceMutex);
-        app::ShowMessageBox(nullptr, app::LoadResourceString(IDS_ALREADY_RUNNING), L"KorvexOPCServer",
-                            MB_ICONINFORMATION);
+        // When several clients activate the server at once COM may start more than one process;
+        // the extra ones end at once, and the clients find the class object of the first.
+        if (!StartedByCom()) {
+            app::ShowMessageBox(nullptr, app::LoadResourceString(IDS_ALREADY_RUNNING), L"KorvexOPCServer",
+                                MB_ICONINFORMATION);
+        }
         CoUninitialize();
         return 0;
     }

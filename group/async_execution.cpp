@@ -27,14 +27,15 @@ GroupCallback COPCGroup::CallbackFor(GroupCallback::Kind kind, const AsyncReques
     return callback;
 }
 
-bool COPCGroup::ExecuteNextRequest(CallbackOutbox& outbox) {
-    AsyncRequest* request = requests_.Begin();
-    if (!request) return false;
-    if (request->operation == Operation::Write && !request->serverHandles.empty()) return true;
-    std::optional<GroupCallback> callback;
-    if (!request->serverHandles.empty()) callback = ExecuteRead(*request);
-    requests_.End();
-    if (callback && !callback->sinks.empty()) outbox.push_back(std::move(*callback));
+bool COPCGroup::ExecuteQueuedRequests(std::uint64_t lastQueued, CallbackOutbox& outbox) {
+    // In queue order; a write ends the run, and the requests after it wait until it is done.
+    while (AsyncRequest* request = requests_.Begin(lastQueued)) {
+        if (request->operation == Operation::Write && !request->serverHandles.empty()) return true;
+        std::optional<GroupCallback> callback;
+        if (!request->serverHandles.empty()) callback = ExecuteRead(*request);
+        requests_.End();
+        if (callback && !callback->sinks.empty()) outbox.push_back(std::move(*callback));
+    }
     return false;
 }
 

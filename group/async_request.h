@@ -7,6 +7,7 @@
 #include <oleauto.h>
 
 #include <atomic>
+#include <cstdint>
 #include <vector>
 
 struct AsyncRequest {
@@ -26,6 +27,7 @@ struct AsyncRequest {
     const Source source;
     const DWORD transactionId;
     DWORD cancelId = 0;
+    std::uint64_t sequence = 0;  // its place among every request the group ever queued, from 1
     OPCHANDLE clientGroupHandle = 0;  // as it was at the time of the call
     // Set by Cancel2 at any time until the request is freed; read before every item.
     std::atomic<bool> cancelled{false};

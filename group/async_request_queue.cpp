@@ -4,8 +4,11 @@
 
 DWORD AsyncRequestQueue::Append(std::unique_ptr<AsyncRequest> request) noexcept {
     std::lock_guard guard(lock_);
+    const std::size_t items = request->serverHandles.size();
+    if (items > kMaxQueuedItems - queuedItems_) return 0;
     const DWORD cancelId = cancelIds_.Peek();
     request->cancelId = cancelId;
+    request->sequence = lastQueued_ + 1;
     try {
         auto& sameId = byCancelId_[cancelId];
         sameId.push_back(request.get());
@@ -19,14 +22,22 @@ DWORD AsyncRequestQueue::Append(std::unique_ptr<AsyncRequest> request) noexcept 
     } catch (const std::bad_alloc&) {
         return 0;
     }
+    ++lastQueued_;
+    queuedItems_ += items;
     return cancelIds_.Next();
 }
 
-AsyncRequest* AsyncRequestQueue::Begin() {
+std::uint64_t AsyncRequestQueue::LastQueued() {
     std::lock_guard guard(lock_);
-    if (pending_.empty() || current_) return nullptr;
+    return lastQueued_;
+}
+
+AsyncRequest* AsyncRequestQueue::Begin(std::uint64_t lastQueued) {
+    std::lock_guard guard(lock_);
+    if (pending_.empty() || current_ || pending_.front()->sequence > lastQueued) return nullptr;
     current_ = std::move(pending_.front());
     pending_.pop_front();
+    queuedItems_ -= current_->serverHandles.size();
     // Requests leave in queue order, so the first one of its ID is this one.
     const auto sameId = byCancelId_.find(current_->cancelId);
     sameId->second.pop_front();
@@ -62,4 +73,5 @@ void AsyncRequestQueue::Clear() {
     std::lock_guard guard(lock_);
     byCancelId_.clear();
     dropped.swap(pending_);
+    queuedItems_ = 0;
 }

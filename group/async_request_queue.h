@@ -6,6 +6,7 @@
 #include "group/async_request.h"
 #include "group/cancel_ids.h"
 
+#include <cstdint>
 #include <deque>
 #include <memory>
 #include <mutex>
@@ -13,13 +14,21 @@
 
 class AsyncRequestQueue {
 public:
-    // Gives the request the next cancel ID and queues it; returns the ID, or 0 when memory is
-    // exhausted (the request is then dropped and no ID is used up).
-    DWORD Append(std::unique_ptr<AsyncRequest> request) noexcept;
+    // What the queued requests of one group may hold in all: a client that asks faster than the
+    // runtime answers is refused rather than let the server grow without end.
+    static constexpr std::size_t kMaxQueuedItems = 500'000;
 
-    // Takes the first request off the queue and makes it the executing one (null when none, or
-    // while another one is still executing). It stays valid until End().
-    AsyncRequest* Begin();
+    // Gives the request the next cancel ID and queues it; returns the ID, or 0 when memory is
+    // exhausted or the queue would hold more than kMaxQueuedItems items (the request is then
+    // dropped and no ID is used up).
+    DWORD Append(std::unique_ptr<AsyncRequest> request) noexcept;
+    // The sequence number of the last request queued (0 before the first).
+    std::uint64_t LastQueued();
+
+    // Takes the first request off the queue, when it was queued no later than `lastQueued`, and
+    // makes it the executing one (null when there is none, or while another one is still
+    // executing). It stays valid until End().
+    AsyncRequest* Begin(std::uint64_t lastQueued);
     // The executing request (null when none).
     AsyncRequest* Executing();
     // Frees the executing request.
@@ -39,4 +48,6 @@ private:
     std::unordered_map<DWORD, std::deque<AsyncRequest*>> byCancelId_;
     std::unique_ptr<AsyncRequest> current_;
     CancelIds cancelIds_;
+    std::uint64_t lastQueued_ = 0;
+    std::size_t queuedItems_ = 0;  // the handles of the pending requests
 };

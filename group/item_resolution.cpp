@@ -14,14 +14,8 @@ void ReplaceAll(std::string& text, std::string_view from, std::string_view to) {
 }  // namespace
 
 ResolvedPoint ResolvePoint(const COPCAddressSpaceMgt& space, LPCWSTR itemId, KindAliases aliases) {
-    // Every valid ID is plain ASCII, so the syntax test runs on the wide text itself: a character
-    // outside ASCII never becomes a valid byte through a code page.
     std::string id;
-    for (const wchar_t* c = itemId; c && *c; ++c) {
-        if (*c > 0x7F) return {OPC_E_INVALIDITEMID, nullptr};
-        id.push_back(static_cast<char>(*c));
-    }
-    if (!COPCAddressSpaceMgt::IsValidItemIdSyntax(id)) return {OPC_E_INVALIDITEMID, nullptr};
+    if (!COPCAddressSpaceMgt::NarrowItemId(itemId ? itemId : L"", id)) return {OPC_E_INVALIDITEMID, nullptr};
     if (aliases == KindAliases::apply) {
         ReplaceAll(id, ".3.", ".analog.");
         ReplaceAll(id, ".4.", ".switch.");

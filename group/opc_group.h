@@ -133,10 +133,10 @@ public:
     korvex::com::ConnectionPoint<IOPCDataCallback>& dataCallbacks() { return dataCallbacks_; }
 
     // One tick of the update thread (under the server lock): scans the group when its update period
-    // has run out, keeps silent groups alive and executes the next asynchronous request. What is to
-    // be sent goes to `outbox`, sent by the caller once every lock is released. True when that
-    // request is a write: it waits for the runtime, so the caller carries it out off the tick with
-    // ExecuteHandedOverWrite, and the group's later requests wait for it.
+    // has run out, keeps silent groups alive and executes the asynchronous requests queued before
+    // the tick. What is to be sent goes to `outbox`, sent by the caller once every lock is released.
+    // True when it reached a write: that waits for the runtime, so the caller carries it out off the
+    // tick with ExecuteHandedOverWrite, and the group's later requests wait for it.
     [[nodiscard]] bool Tick(DWORD elapsed, CallbackOutbox& outbox);
     // Carries out the write that Tick handed over and gathers its callback into `outbox`; with
     // `carryOut` false (the server stops first), only gives it up.
@@ -197,9 +197,10 @@ private:
     HRESULT QueueItems(DWORD count, const OPCHANDLE* handles, bool inputsGiven, bool write,
                        std::unique_ptr<AsyncRequest> request, DWORD* pdwCancelID, HRESULT** ppErrors, AddItem addItem);
     HRESULT QueueRefresh(std::unique_ptr<AsyncRequest> request, const DWORD* maxAge, DWORD* pdwCancelID);
-    // The update thread's part: executes the first queued read or refresh and gathers its
-    // callback; true when the first one is a write, begun and left to ExecuteHandedOverWrite.
-    bool ExecuteNextRequest(CallbackOutbox& outbox);
+    // The update thread's part: executes, in order, the reads and refreshes queued up to
+    // `lastQueued` and gathers their callbacks; true when it reached a write, begun and left to
+    // ExecuteHandedOverWrite.
+    bool ExecuteQueuedRequests(std::uint64_t lastQueued, CallbackOutbox& outbox);
     std::optional<GroupCallback> ExecuteRead(const AsyncRequest& request);
     std::optional<GroupCallback> ExecuteWrite(AsyncRequest& request);
     // A callback of `kind` to the current subscribers, addressed as the request was.

@@ -65,7 +65,8 @@ bool SameValue(const VARIANT& a, const VARIANT& b) {
     if (a.vt != b.vt) return false;
     switch (a.vt) {
     case VT_R4:
-        return a.fltVal == b.fltVal;
+        // A NaN stays the same NaN: reported once, with its bad quality, not at every scan.
+        return a.fltVal == b.fltVal || (std::isnan(a.fltVal) && std::isnan(b.fltVal));
     case VT_BOOL:
         return a.boolVal == b.boolVal;
     default:
@@ -76,6 +77,8 @@ bool SameValue(const VARIANT& a, const VARIANT& b) {
 }  // namespace
 
 bool COPCGroup::Tick(DWORD elapsed, CallbackOutbox& outbox) {
+    // Requests that arrive while the tick runs wait for the next one.
+    const std::uint64_t lastQueued = requests_.LastQueued();
     bool keepAliveDue = false;
     {
         std::lock_guard guard(lock_);
@@ -99,7 +102,7 @@ bool COPCGroup::Tick(DWORD elapsed, CallbackOutbox& outbox) {
         if (!keepAlive.sinks.empty()) outbox.push_back(std::move(keepAlive));
     }
     // After the scan, so that device reads share the points it read in this tick.
-    return ExecuteNextRequest(outbox);
+    return ExecuteQueuedRequests(lastQueued, outbox);
 }
 
 void COPCGroup::Scan(CallbackOutbox& outbox) {

@@ -7,9 +7,10 @@
 #include <oaidl.h>
 
 // OPC_E_BADRIGHTS for a point that is not writeable (before the value is looked at);
-// OPC_E_BADTYPE for a value that does not convert to the canonical type; OPC_S_CLAMP, with
-// `value` converted in place and no range test, for a value of another type; OPC_E_RANGE for a
-// canonical value outside the limits of a point with an engineering range; else S_OK.
+// OPC_E_RANGE for a NaN or an infinity; OPC_E_BADTYPE for a value that does not convert to the
+// canonical type; OPC_E_RANGE for a value whose conversion lies outside the limits of a point with
+// an engineering range; OPC_S_CLAMP, with `value` converted in place, for a value of another
+// type; else S_OK.
 HRESULT WriteTest(const PointDescriptor& point, VARIANT& value);
 
 // A write of one point as every write interface makes it: the write test, then the write to the

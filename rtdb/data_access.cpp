@@ -235,6 +235,11 @@ bool CDataAccessEx::ReadRecord(const PointRecord& point, VARIANT* value, WORD* q
         if (!ReadStableDouble(point.record + rt::analog::kValue, measured)) return false;
         value->vt = VT_R4;
         value->fltVal = static_cast<float>(measured);
+        // A NaN, an infinity or a value beyond the float range is no measurement.
+        if (!std::isfinite(value->fltVal)) {
+            *quality = 0;  // OPC_QUALITY_BAD
+            return true;
+        }
     } else if (point.kind == rt::kSwitchKind) {
         const auto state = *reinterpret_cast<const volatile unsigned char*>(point.record + rt::status::kState);
         value->vt = VT_BOOL;

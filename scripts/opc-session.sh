@@ -49,8 +49,16 @@ show_diagnostics() {
         printf '%s\n' "--- $log.log:" >&2
         tr -d '\r' <"$logs/$log.log" >&2 2>/dev/null
     done
-    printf '%s\n' "--- Wine programs running:" >&2
-    ps -eo pid,etime,args | grep -E '\.exe|wineserver' | grep -v grep >&2
+    printf '%s\n' "--- Wine programs running in $WINEPREFIX:" >&2
+    wine_programs_of_prefix >&2
+}
+
+# Wine programs (the wineserver included) whose environment names this session's prefix.
+wine_programs_of_prefix() {
+    for environ in $(grep -lzx "WINEPREFIX=$WINEPREFIX" /proc/[0-9]*/environ 2>/dev/null); do
+        pid_dir=${environ%/environ}
+        { tr '\0' ' ' <"$pid_dir/cmdline"; } 2>/dev/null | grep -E 'wine|\.exe' | sed "s|^|${pid_dir#/proc/}: |"
+    done
 }
 
 start_failed() {
@@ -66,7 +74,8 @@ start_session() {
     "$repo/tests/wine/server.sh" start
     (cd "$bin" && timeout 60 wine regsvr32 /s korvexps.dll) || { start_failed "registering korvexps.dll failed"; return 1; }
 
-    (cd "$bin" && exec setsid wine scadasim.exe --registry) >"$logs/scadasim.log" 2>&1 &
+    # shellcheck disable=SC2086
+    (cd "$bin" && exec setsid wine scadasim.exe --registry ${KORVEX_SIMULATOR_ARGS:-}) >"$logs/scadasim.log" 2>&1 &
     simulator_pid=$!
     i=0
     until tr -d '\r' <"$logs/scadasim.log" | grep -qx ready; do
@@ -90,7 +99,7 @@ start_session() {
     done
 
     # The anchor keeps the server up; the server is up once it answers for its own status.
-    (cd "$bin" && exec setsid wine korvex-opc.exe watch NorthSubstation.analog.Setpoint --rate 600000) \
+    (cd "$bin" && exec setsid wine korvex-opc.exe watch "${KORVEX_ANCHOR_ITEM:-NorthSubstation.analog.Setpoint}" --rate 600000) \
         >"$logs/anchor.log" 2>&1 &
     anchor_pid=$!
     i=0

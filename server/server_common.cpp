@@ -37,7 +37,12 @@ HRESULT COPCServer::QueryAvailableLocaleIDs(DWORD* pdwCount, LCID** pdwLcid) {
 }
 
 HRESULT COPCServer::GetErrorString(HRESULT dwError, LPWSTR* ppString) {
-    return server::GetErrorText(dwError, ppString);
+    LCID locale = 0;
+    {
+        std::lock_guard guard(lock_);
+        locale = localeId_;
+    }
+    return server::GetErrorText(dwError, locale, ppString);
 }
 
 HRESULT COPCServer::SetClientName(LPCWSTR szName) {

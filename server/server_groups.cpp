@@ -65,8 +65,8 @@ HRESULT COPCServer::AddGroup(LPCWSTR szName, BOOL bActive, DWORD dwRequestedUpda
     return state.updateRate == dwRequestedUpdateRate ? S_OK : OPC_S_UNSUPPORTEDRATE;
 }
 
-HRESULT COPCServer::GetErrorString(HRESULT dwError, LCID /*dwLocale*/, LPWSTR* ppString) {
-    return server::GetErrorText(dwError, ppString);
+HRESULT COPCServer::GetErrorString(HRESULT dwError, LCID dwLocale, LPWSTR* ppString) {
+    return server::GetErrorText(dwError, dwLocale, ppString);
 }
 
 HRESULT COPCServer::GetGroupByName(LPCWSTR szName, REFIID riid, LPUNKNOWN* ppUnk) {

@@ -90,7 +90,7 @@ HRESULT COPCServer::LookupItemIDs(LPWSTR szItemID, DWORD dwCount, DWORD* pdwProp
     TaskArray<LPWSTR, korvex::com::FreeTaskString> itemIds;
     ErrorArray errors;
     if (FAILED(itemIds.allocate(dwCount)) || FAILED(errors.allocate(dwCount))) return E_OUTOFMEMORY;
-    // Built from the ID as the client spelled it, which passed the syntax test: plain ASCII.
+    // Built from the ID as the client spelled it, which came back unchanged from the code page.
     const std::string pointItemId = korvex::com::toNarrow(szItemID);
     for (DWORD i = 0; i < dwCount; ++i) {
         const PropertyRecord* record = owner.point->FindProperty(pdwPropertyIDs[i]);

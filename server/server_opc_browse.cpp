@@ -33,12 +33,12 @@ HRESULT COPCServer::GetProperties(DWORD dwItemCount, LPWSTR* pszItemIDs, BOOL bR
     const bool withValues = bReturnPropertyValues != FALSE;
     for (DWORD i = 0; i < dwItemCount; ++i) {
         OPCITEMPROPERTIES& record = records[i];
-        const LPCWSTR itemId = pszItemIDs[i];
-        if (itemId == nullptr || *itemId == L'\0') {
+        std::string itemId;
+        if (pszItemIDs[i] == nullptr || !COPCAddressSpaceMgt::NarrowItemId(pszItemIDs[i], itemId)) {
             record.hrErrorID = OPC_E_INVALIDITEMID;
             continue;
         }
-        const DWORD nodeId = space.GetNodeId(space.ResolveItemId(korvex::com::toNarrow(itemId)));
+        const DWORD nodeId = space.GetNodeId(space.ResolveItemId(itemId));
         if (nodeId == 0) {
             record.hrErrorID = OPC_E_UNKNOWNITEMID;
             continue;
@@ -55,8 +55,11 @@ HRESULT COPCServer::GetProperties(DWORD dwItemCount, LPWSTR* pszItemIDs, BOOL bR
                                   : properties::GetAllProperties(point, withValues, record);
         if (FAILED(built)) return built;
     }
+    // As everywhere else: S_FALSE when any record failed.
+    bool anyFailed = false;
+    for (DWORD i = 0; i < dwItemCount; ++i) anyFailed = anyFailed || FAILED(records[i].hrErrorID);
     *ppItemProperties = records.release();
-    return S_OK;
+    return anyFailed ? S_FALSE : S_OK;
 }
 
 HRESULT COPCServer::Browse(LPWSTR szItemID, LPWSTR* pszContinuationPoint, DWORD dwMaxElementsReturned,

@@ -55,16 +55,23 @@ UINT StatusTextId(HRESULT code) {
     return found == kTexts.end() ? 0 : found->second;
 }
 
-HRESULT GetErrorText(HRESULT code, LPWSTR* text) {
+HRESULT GetErrorText(HRESULT code, LCID locale, LPWSTR* text) {
     if (text == nullptr) return E_POINTER;
     const UINT id = StatusTextId(code);
     if (id == 0) return E_INVALIDARG;
-    // Loaded as wide text: no detour through the ANSI code page, which would lose the Chinese
-    // characters on a system whose code page is not 936.
-    const wchar_t* resource = nullptr;
-    const int length = LoadStringW(GetModuleHandleW(nullptr), id, reinterpret_cast<LPWSTR>(&resource), 0);
-    if (length <= 0 || resource == nullptr) return E_FAIL;
-    return korvex::com::taskStringCopy(std::wstring_view(resource, static_cast<std::size_t>(length)), text);
+    // The table of the client's language, not of the thread's: LoadString would pick the latter.
+    const LANGID language = PRIMARYLANGID(LANGIDFROMLCID(locale)) == LANG_ENGLISH
+                                ? MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US)
+                                : MAKELANGID(LANG_CHINESE, SUBLANG_CHINESE_SIMPLIFIED);
+    const HMODULE module = GetModuleHandleW(nullptr);
+    // A string table block holds 16 strings, each a length followed by that many UTF-16 units.
+    const HRSRC block = FindResourceExW(module, reinterpret_cast<LPCWSTR>(RT_STRING), MAKEINTRESOURCEW(id / 16 + 1), language);
+    const HGLOBAL loaded = block ? LoadResource(module, block) : nullptr;
+    const auto* entry = loaded ? static_cast<const WCHAR*>(LockResource(loaded)) : nullptr;
+    if (entry == nullptr) return E_FAIL;
+    for (UINT i = 0; i < id % 16; ++i) entry += 1 + *entry;
+    if (*entry == 0) return E_FAIL;
+    return korvex::com::taskStringCopy(std::wstring_view(entry + 1, *entry), text);
 }
 
 }  // namespace server

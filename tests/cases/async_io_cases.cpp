@@ -196,7 +196,8 @@ TEST_F(AsyncIO, WriteCompletionCarriesTheCodesOfTheWriteTest) {
         HRESULT queued;     // per-item code of the call
         HRESULT completed;  // per-item code of OnWriteComplete, for the queued ones
     } cases[] = {
-        {setpoint, Number(VT_R8, 20), S_OK, OPC_S_CLAMP},          // converted, no range test
+        {setpoint, Number(VT_R8, 20), S_OK, OPC_S_CLAMP},          // converted, in range
+        {setpoint, Number(VT_R8, 150), S_OK, OPC_E_RANGE},         // converted, out of range
         {busbar, Number(VT_R4, 10), OPC_E_BADRIGHTS, S_OK},        // read-only: refused at once
         {setpoint, Number(VT_R4, 150), S_OK, OPC_E_RANGE},         // values are tested only when executed
         {breaker, Number(VT_I2, 0), S_OK, OPC_S_CLAMP},
@@ -266,6 +267,8 @@ TEST_F(AsyncIO, RefreshesAndMaxAgeReadsChooseCacheOrDevice) {
     EXPECT_HR(async_->Refresh2(OPC_DS_CACHE, 10, &cancelId), E_FAIL) << "inactive group";
     EXPECT_EQ(cancelId, 0u);
     SetActive(TRUE);
+    // The activation's own scan comes first, so that it does not overwrite what follows.
+    ASSERT_TRUE(sink_->Take([](const RecordedCallback& c) { return c.kind == Kind::DataChange && c.transactionId == 0; }));
     DeviceValue(setpoint);  // the caches now hold 50 and on
     DeviceValue(breaker);
     MoveAnalog("NorthSubstation", "Setpoint", 60.0);

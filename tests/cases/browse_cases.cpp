@@ -41,10 +41,8 @@ const Names kPumpSwitch{L"Pump1Running", L"Pump2Running"};
 const Names kWeatherAnalog{L"AirTemperature", L"WindSpeed", L"Humidity"};
 const Names kReservoirSwitch{L"GateOpen", L"OverflowAlarm"};
 
-// Every leaf below the root in breadth-first order: the two empty kind branches sit one level
-// above the points.
-const Names kFlatAll = Joined({{L"WeatherMast.switch", L"Reservoir.analog"},
-                               Prefixed(L"NorthSubstation.analog.", kNorthAnalog),
+// Every point below the root in breadth-first order; the two empty kind branches are no items.
+const Names kFlatAll = Joined({Prefixed(L"NorthSubstation.analog.", kNorthAnalog),
                                Prefixed(L"NorthSubstation.switch.", kNorthSwitch),
                                Prefixed(L"PumpStation.analog.", kPumpAnalog),
                                Prefixed(L"PumpStation.switch.", kPumpSwitch),
@@ -122,10 +120,11 @@ TEST_F(Browsing, BrowseOPCItemIDs) {
         {L"", 7, L"*", VT_EMPTY, 0, S_OK, kStations},
         {L"NorthSubstation", 0, L"", VT_EMPTY, 0, S_OK, {L"analog", L"switch"}},
         {L"NorthSubstation", OPC_LEAF, L"", VT_EMPTY, 0, S_FALSE, {}},
-        // A kind branch without points is a leaf, and passes the leaf filters.
-        {L"WeatherMast", OPC_LEAF, L"", VT_DISPATCH, OPC_WRITEABLE, S_OK, {L"switch"}},
-        {L"WeatherMast", OPC_BRANCH, L"", VT_EMPTY, 0, S_OK, {L"analog"}},
-        {L"Reservoir", OPC_BRANCH, L"", VT_EMPTY, 0, S_OK, {L"switch"}},
+        // A kind branch without points is a branch, never a leaf.
+        {L"WeatherMast", OPC_LEAF, L"", VT_EMPTY, 0, S_FALSE, {}},
+        {L"WeatherMast", OPC_BRANCH, L"", VT_EMPTY, 0, S_OK, {L"analog", L"switch"}},
+        {L"Reservoir", OPC_BRANCH, L"", VT_EMPTY, 0, S_OK, {L"analog", L"switch"}},
+        {L"Reservoir.analog", 0, L"", VT_EMPTY, 0, S_FALSE, {}},
         {L"NorthSubstation.analog", OPC_LEAF, L"", VT_EMPTY, 0, S_OK, kNorthAnalog},
         {L"NorthSubstation.analog", OPC_BRANCH, L"", VT_EMPTY, 0, S_FALSE, {}},
         {L"PumpStation.analog", OPC_LEAF, L"", VT_EMPTY, 0, S_OK, kPumpAnalog},
@@ -158,14 +157,15 @@ TEST_F(Browsing, BrowseOPCItemIDs) {
          Joined({Prefixed(L"PumpStation.analog.", kPumpAnalog), Prefixed(L"PumpStation.switch.", kPumpSwitch)})},
         {L"", OPC_FLAT, L"*Running", VT_EMPTY, 0, S_OK, Prefixed(L"PumpStation.switch.", kPumpSwitch)},
         {L"", OPC_FLAT, L"", VT_EMPTY, OPC_WRITEABLE, S_OK,
-         {L"WeatherMast.switch", L"Reservoir.analog", L"NorthSubstation.analog.Setpoint",
+         {L"NorthSubstation.analog.Setpoint",
           L"NorthSubstation.switch.Breaker1", L"PumpStation.analog.PumpSpeed", L"PumpStation.switch.Pump1Running",
           L"PumpStation.switch.Pump2Running", L"Reservoir.switch.GateOpen"}},
-        {L"", OPC_FLAT, L"", VT_DISPATCH, 0, S_OK, {L"WeatherMast.switch", L"Reservoir.analog"}},
+        {L"", OPC_FLAT, L"", VT_DISPATCH, 0, S_FALSE, {}},
+        {L"", OPC_FLAT, L"*.analog", VT_EMPTY, 0, S_FALSE, {}},
         {L"NorthSubstation", OPC_FLAT, L"", VT_EMPTY, 0, S_OK,
          Joined({Prefixed(L"NorthSubstation.analog.", kNorthAnalog), Prefixed(L"NorthSubstation.switch.", kNorthSwitch)})},
         {L"Reservoir", OPC_FLAT, L"", VT_EMPTY, 0, S_OK,
-         Joined({{L"Reservoir.analog"}, Prefixed(L"Reservoir.switch.", kReservoirSwitch)})},
+         Prefixed(L"Reservoir.switch.", kReservoirSwitch)},
         {L"NorthSubstation.analog.Setpoint", OPC_FLAT, L"", VT_EMPTY, 0, S_FALSE, {}},
     };
     for (const auto& c : cases) {
@@ -353,6 +353,7 @@ std::unique_ptr<Page> DoBrowse(IOPCBrowse* browse, const BrowseArgs& a) {
 }
 
 TEST_F(Browsing, BrowseListsChildrenWithFlagsAndFilters) {
+    const std::wstring outletItemId = L"PumpStation.analog." + kOutletTemperature;
     const struct {
         const char* name;
         BrowseArgs args;
@@ -364,8 +365,8 @@ TEST_F(Browsing, BrowseListsChildrenWithFlagsAndFilters) {
         {"root, items", {.filter = OPC_BROWSE_FILTER_ITEMS}, S_OK, {}},
         {"station", {.itemId = L"NorthSubstation"}, S_OK, {L"analog", L"switch"}},
         {"station, items: nothing", {.itemId = L"NorthSubstation", .filter = OPC_BROWSE_FILTER_ITEMS}, S_OK, {}},
-        {"station without switch points, items", {.itemId = L"WeatherMast", .filter = OPC_BROWSE_FILTER_ITEMS}, S_OK, {L"switch"}},
-        {"station without switch points, branches", {.itemId = L"WeatherMast", .filter = OPC_BROWSE_FILTER_BRANCHES}, S_OK, {L"analog"}},
+        {"station without switch points, items", {.itemId = L"WeatherMast", .filter = OPC_BROWSE_FILTER_ITEMS}, S_OK, {}},
+        {"station without switch points, branches", {.itemId = L"WeatherMast", .filter = OPC_BROWSE_FILTER_BRANCHES}, S_OK, {L"analog", L"switch"}},
         {"other filter values list everything", {.itemId = L"Reservoir", .filter = 0}, S_OK, {L"analog", L"switch"}},
         {"kind branch", {.itemId = L"PumpStation.analog"}, S_OK, kPumpAnalog},
         {"point: no children", {.itemId = L"NorthSubstation.analog.Setpoint"}, S_OK, {}},
@@ -377,9 +378,12 @@ TEST_F(Browsing, BrowseListsChildrenWithFlagsAndFilters) {
         {"filter sets and digits", {.itemId = L"NorthSubstation.switch", .nameFilter = L"[A-C]?eaker#"}, S_OK, {L"Breaker1", L"Breaker2"}},
         {"filter negated set", {.itemId = L"PumpStation.switch", .nameFilter = L"Pump[!1]*"}, S_OK, {L"Pump2Running"}},
         {"filter matches names with a space", {.itemId = L"PumpStation.analog", .nameFilter = L"* *"}, S_OK, {L"Flow Rate"}},
-        {"syntax: a space", {.itemId = L"PumpStation.analog.Flow Rate"}, OPC_E_INVALIDITEMID, {}},
-        {"syntax: non-ASCII", {.itemId = L"PumpStation.analog.\u51FA"}, OPC_E_INVALIDITEMID, {}},
-        {"syntax: fullwidth letter", {.itemId = L"\uFF30umpStation"}, OPC_E_INVALIDITEMID, {}},
+        {"a point named with a space", {.itemId = L"PumpStation.analog.Flow Rate"}, S_OK, {}},
+        {"a point named in Chinese", {.itemId = outletItemId.c_str()}, S_OK, {}},
+        {"Chinese, unknown", {.itemId = L"PumpStation.analog.\u51FA"}, OPC_E_UNKNOWNITEMID, {}},
+        {"fullwidth letter: no best fit", {.itemId = L"\uFF30umpStation"}, OPC_E_UNKNOWNITEMID, {}},
+        {"control character", {.itemId = L"Pump\tStation"}, OPC_E_INVALIDITEMID, {}},
+        {"not in the code page", {.itemId = L"PumpStation.\u0E01"}, OPC_E_INVALIDITEMID, {}},
         {"unknown", {.itemId = L"NorthSubstation.nothing"}, OPC_E_UNKNOWNITEMID, {}},
         {"wrong case", {.itemId = L"northsubstation"}, OPC_E_UNKNOWNITEMID, {}},
         {"trailing dot", {.itemId = L"NorthSubstation."}, OPC_E_UNKNOWNITEMID, {}},
@@ -407,9 +411,9 @@ TEST_F(Browsing, BrowseListsChildrenWithFlagsAndFilters) {
     auto weather = DoBrowse(browse_.Get(), {.itemId = L"WeatherMast"});
     ASSERT_EQ(weather->elements.size(), 2u);
     EXPECT_EQ(weather->elements[0].dwFlagValue, static_cast<DWORD>(OPC_BROWSE_HASCHILDREN));
-    EXPECT_EQ(weather->elements[1].dwFlagValue, static_cast<DWORD>(OPC_BROWSE_ISITEM)) << "the empty kind branch";
+    EXPECT_EQ(weather->elements[1].dwFlagValue, 0u) << "the empty kind branch: no item, no children";
     EXPECT_EQ(std::wstring(weather->elements[1].szItemID), L"WeatherMast.switch");
-    EXPECT_HR(weather->elements[1].ItemProperties.hrErrorID, S_OK) << "no properties asked for";
+    EXPECT_HR(weather->elements[1].ItemProperties.hrErrorID, OPC_E_UNKNOWNITEMID);
     auto pumps = DoBrowse(browse_.Get(), {.itemId = L"PumpStation.analog"});
     ASSERT_EQ(pumps->elements.size(), 5u);
     EXPECT_EQ(std::wstring(pumps->elements[2].szItemID), L"PumpStation.analog.Flow Rate");
@@ -464,11 +468,11 @@ TEST_F(Browsing, BrowseWithProperties) {
     EXPECT_EQ(s.pItemProperties[2].vValue.iVal, VT_BOOL);
     EXPECT_EQ(std::wstring(s.pItemProperties[2].szItemID), L"NorthSubstation.switch.Breaker1.DataType");
 
-    // A kind branch without points, listed as an item, has no properties: only its element says so.
+    // Branches have no properties, an empty kind branch included: only their elements say so.
     auto station = DoBrowse(browse_.Get(), {.itemId = L"Reservoir", .all = TRUE});
     ASSERT_HR(station->hr, S_OK);
     ASSERT_EQ(station->elements.size(), 2u);
-    EXPECT_HR(station->elements[0].ItemProperties.hrErrorID, E_FAIL);
+    EXPECT_HR(station->elements[0].ItemProperties.hrErrorID, OPC_E_UNKNOWNITEMID);
     EXPECT_EQ(station->elements[0].ItemProperties.dwNumProperties, 0u);
     EXPECT_HR(station->elements[1].ItemProperties.hrErrorID, OPC_E_UNKNOWNITEMID);
 }
@@ -480,7 +484,7 @@ TEST_F(Browsing, ContinuationPoints) {
     ASSERT_HR(first->hr, S_OK);
     EXPECT_EQ(Show(first->ElementNames()), Show({L"TankLevel", L"PumpSpeed"}));
     EXPECT_TRUE(first->more);
-    EXPECT_EQ(com::toUtf8(first->continuation), "PumpStation.analog.Flow Rate") << "a name that is no valid item ID";
+    EXPECT_EQ(com::toUtf8(first->continuation), "PumpStation.analog.Flow Rate") << "a name with a space";
 
     args.continuation = first->continuation;
     auto second = DoBrowse(browse_.Get(), args);

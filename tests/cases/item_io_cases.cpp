@@ -1,5 +1,6 @@
 // Server-level reads and writes by item ID (IOPCItemIO): cache or device by max age, the per-item
 // codes of resolution and of the write test, and what reaches the runtime.
+#include "com/string_convert.h"
 #include "tests/support/hresult.h"
 #include "tests/support/server_session.h"
 #include "tests/support/simulator_control.h"
@@ -10,6 +11,7 @@
 #include <gtest/gtest.h>
 #include <oleauto.h>
 
+#include <limits>
 #include <memory>
 #include <string>
 #include <vector>
@@ -101,7 +103,7 @@ TEST_F(ItemIO, ReadCodesAndDeviceValues) {
     FILETIME before;
     CoFileTimeNow(&before);
     auto r = Read({kBusbar, kBreaker, L"NorthSubstation", L"NorthSubstation.analog", L"NorthSubstation.nothing",
-                   L"NorthSubstation.3.Setpoint", L"PumpStation.analog.Flow Rate", L"", L"North\u00DCSubstation"},
+                   L"NorthSubstation.3.Setpoint", L"PumpStation.analog.Flow\tRate", L"", L"North\u0E01Substation"},
                   {0, 0, 0, 0, 0, 0, 0, 0, 0});
     EXPECT_HR(r->hr, S_FALSE);
     const HRESULT expected[] = {S_OK, S_OK, E_FAIL, E_FAIL, OPC_E_UNKNOWNITEMID, OPC_E_UNKNOWNITEMID,
@@ -180,12 +182,16 @@ TEST_F(ItemIO, WriteVQTCodes) {
                   {L"NorthSubstation", Number(VT_R4, 1)},
                   {L"WeatherMast.switch", Number(VT_BOOL, 1)},
                   {L"NorthSubstation.nothing", Number(VT_R4, 1)},
-                  {L"PumpStation.analog.Flow Rate", Number(VT_R4, 1)},
-                  {L"", Number(VT_R4, 1)}},
+                  {L"PumpStation.analog.Flow\tRate", Number(VT_R4, 1)},
+                  {L"", Number(VT_R4, 1)},
+                  {kSetpoint, Number(VT_R8, 150)},
+                  {kSetpoint, Number(VT_R8, std::numeric_limits<double>::quiet_NaN())},
+                  {L"PumpStation.analog.Flow Rate", Number(VT_R4, 1)}},
                  S_FALSE);
     const HRESULT expected[] = {OPC_E_RANGE,   S_OK,   OPC_E_BADTYPE,       OPC_S_CLAMP,        OPC_S_CLAMP,
                                 OPC_E_BADRIGHTS, S_OK, OPC_S_CLAMP,         E_FAIL,             E_FAIL,
-                                OPC_E_UNKNOWNITEMID, OPC_E_INVALIDITEMID, OPC_E_INVALIDITEMID};
+                                OPC_E_UNKNOWNITEMID, OPC_E_INVALIDITEMID, OPC_E_INVALIDITEMID, OPC_E_RANGE,
+                                OPC_E_RANGE,   OPC_E_BADRIGHTS};
     ASSERT_EQ(errors.size(), std::size(expected));
     for (std::size_t i = 0; i < errors.size(); ++i) EXPECT_HR(errors[i], expected[i]) << "entry " << i;
     EXPECT_EQ(WriteVQT({{kSetpoint, Number(VT_R8, 50), false, true}}, S_OK), std::vector<HRESULT>{OPC_S_CLAMP})
@@ -215,6 +221,52 @@ TEST_F(ItemIO, WrittenValuesReachTheRuntime) {
         EXPECT_EQ(r->qualities[0], 0xC0) << "the written quality never reaches the runtime";
     }
     WriteVQT({{kSetpoint, Number(VT_R4, 50)}, {kGate, Number(VT_BOOL, 0)}}, S_OK);
+}
+
+// A plant's names may hold spaces or Chinese: every interface that takes an item ID reaches them.
+TEST_F(ItemIO, PointsNamedWithASpaceOrInChinese) {
+    const std::wstring flowRate = L"PumpStation.analog.Flow Rate";
+    const std::wstring outlet = com::toWide(com::toNarrow(L"PumpStation.analog.\u51FA\u6C34\u6E29\u5EA6"));
+    auto r = Read({flowRate.c_str(), outlet.c_str()}, {0, 0});
+    ASSERT_HR(r->hr, S_OK);
+    EXPECT_EQ(r->values[0].vt, VT_R4);
+    EXPECT_EQ(r->qualities[0], 0xC0);
+    EXPECT_EQ(r->values[1].fltVal, 18.5f);
+    EXPECT_EQ(WriteVQT({{flowRate.c_str(), Number(VT_R4, 1)}, {outlet.c_str(), Number(VT_R4, 1)}}, S_FALSE),
+              (std::vector<HRESULT>{OPC_E_BADRIGHTS, OPC_E_BADRIGHTS}))
+        << "found, and refused only because they are read-only";
+
+    ComPtr<IOPCItemProperties> properties;
+    ASSERT_HR(server_->QueryInterface(IID_IOPCItemProperties, reinterpret_cast<void**>(properties.ReleaseAndGetAddressOf())),
+              S_OK);
+    DWORD id = 2;
+    VARIANT* values = nullptr;
+    HRESULT* errors = nullptr;
+    ASSERT_HR(properties->GetItemProperties(const_cast<LPWSTR>(outlet.c_str()), 1, &id, &values, &errors), S_OK);
+    EXPECT_EQ(values[0].fltVal, 18.5f) << "the value property";
+    VariantClear(&values[0]);
+    CoTaskMemFree(values);
+    CoTaskMemFree(errors);
+
+    ComPtr<IOPCBrowse> browse;
+    ASSERT_HR(server_->QueryInterface(IID_IOPCBrowse, reinterpret_cast<void**>(browse.ReleaseAndGetAddressOf())), S_OK);
+    LPWSTR ids[] = {const_cast<LPWSTR>(flowRate.c_str()), const_cast<LPWSTR>(outlet.c_str()),
+                    const_cast<LPWSTR>(L"PumpStation.analog.\u0E01")};
+    OPCITEMPROPERTIES* records = nullptr;
+    DWORD propertyId = 1;
+    ASSERT_HR(browse->GetProperties(3, ids, FALSE, 1, &propertyId, &records), S_FALSE) << "one record failed";
+    EXPECT_HR(records[0].hrErrorID, S_OK);
+    EXPECT_HR(records[1].hrErrorID, S_OK);
+    EXPECT_HR(records[2].hrErrorID, OPC_E_INVALIDITEMID) << "not in the runtime's code page";
+    for (int i = 0; i < 3; ++i) {
+        for (DWORD p = 0; p < records[i].dwNumProperties; ++p) {
+            VariantClear(&records[i].pItemProperties[p].vValue);
+            CoTaskMemFree(records[i].pItemProperties[p].szDescription);
+            CoTaskMemFree(records[i].pItemProperties[p].szItemID);
+        }
+        CoTaskMemFree(records[i].pItemProperties);
+    }
+    CoTaskMemFree(records);
 }
 
 }  // namespace

@@ -105,7 +105,7 @@ TEST_F(ItemManagement, AddAndValidateCodes) {
         {L"NorthSubstation.analog.Setpoint"},
         {L"NorthSubstation.3.BusbarVoltage"},
         {L"NorthSubstation.4.Breaker1"},
-        {L"PumpStation.analog.Flow Rate"},       // a space
+        {L"NorthSubstation.analog.Set\tpoint"},  // a control character
         {L"NorthSubstation.analog.Nothing"},
         {L"NorthSubstation"},                     // a station folder
         {L"NorthSubstation.analog"},              // a kind folder
@@ -114,12 +114,18 @@ TEST_F(ItemManagement, AddAndValidateCodes) {
         {L"NorthSubstation.analog.Setpoint", VT_ARRAY | VT_R4},
         {L"NorthSubstation.switch.Breaker1", VT_I2},
         {L"northsubstation.analog.Setpoint"},
-        {L"NorthSubstation.analog.出水"},
+        {L"NorthSubstation.analog.\u0E01"},      // Thai: not in the runtime's code page
         {L"PumpStation.analog.PumpSpeed"},
+        {L"PumpStation.analog.Flow Rate"},       // a space
+        {L"PumpStation.analog.出水温度"},           // the runtime's names are Chinese on many plants
+        {L"NorthSubstation.analog.出水"},
+        {L"Reservoir.analog"},                    // a kind folder without points
+        {L"NorthSubstation.analog.Setpoint\uFF10"},  // fullwidth digit: no best-fit '0'
     };
     const HRESULT expected[] = {S_OK,   S_OK,   S_OK,   OPC_E_INVALIDITEMID, OPC_E_UNKNOWNITEMID,
                                 E_FAIL, E_FAIL, OPC_E_INVALIDITEMID, S_OK, OPC_E_BADTYPE,
-                                S_OK,   OPC_E_UNKNOWNITEMID, OPC_E_INVALIDITEMID, S_OK};
+                                S_OK,   OPC_E_UNKNOWNITEMID, OPC_E_INVALIDITEMID, S_OK,
+                                S_OK,   S_OK,   OPC_E_UNKNOWNITEMID, E_FAIL, OPC_E_UNKNOWNITEMID};
     for (const bool validate : {true, false}) {
         const ItemResults r = Call(requests, validate);
         EXPECT_HR(r.hr, S_FALSE) << (validate ? "ValidateItems" : "AddItems");
@@ -146,7 +152,8 @@ TEST_F(ItemManagement, AddAndValidateCodes) {
         }
     }
     std::vector<OPCITEMATTRIBUTES> attributes = Enumerate();
-    ASSERT_EQ(attributes.size(), 6u) << "only the valid entries were added";
+    ASSERT_EQ(attributes.size(), 8u) << "only the valid entries were added";
+    EXPECT_EQ(std::wstring(attributes[7].szItemID), L"PumpStation.analog.出水温度") << "the ID as the client gave it";
     EXPECT_EQ(std::wstring(attributes[1].szItemID), L"NorthSubstation.analog.BusbarVoltage") << "the alias resolved";
     EXPECT_EQ(std::wstring(attributes[1].szAccessPath), L"");
     EXPECT_EQ(attributes[1].hClient, 101u);

@@ -99,9 +99,9 @@ TEST_F(ItemProperties, QueryAvailableProperties) {
         {L"WeatherMast.switch", E_FAIL, {}},
         {L"NorthSubstation.nothing", OPC_E_UNKNOWNITEMID, {}},
         {L"NorthSubstation.3.Setpoint", OPC_E_UNKNOWNITEMID, {}},
-        {L"S1-A", OPC_E_INVALIDITEMID, {}},
-        {L"PumpStation.analog.Flow Rate", OPC_E_INVALIDITEMID, {}},
-        {L"NorthSubstation.analog.Busbar\u00C4", OPC_E_INVALIDITEMID, {}},
+        {L"S1-A", OPC_E_UNKNOWNITEMID, {}},
+        {L"PumpStation.analog.Flow\tRate", OPC_E_INVALIDITEMID, {}},
+        {L"NorthSubstation.analog.Busbar\u0E01", OPC_E_INVALIDITEMID, {}},
     };
     for (const auto& c : cases) {
         const std::string name = com::toUtf8(c.itemId);
@@ -181,7 +181,7 @@ TEST_F(ItemProperties, GetItemPropertiesValues) {
         {L"NorthSubstation", {1}, E_FAIL, {}},
         {L"NorthSubstation.switch", {1}, E_FAIL, {}},
         {L"NorthSubstation.nothing", {1}, OPC_E_UNKNOWNITEMID, {}},
-        {L"S1-A", {1}, OPC_E_INVALIDITEMID, {}},
+        {L"S1-A", {1}, OPC_E_UNKNOWNITEMID, {}},
     };
     for (const auto& c : cases) {
         auto r = Get(c.itemId, c.ids);
@@ -231,7 +231,7 @@ TEST_F(ItemProperties, LookupItemIDs) {
         {L"Reservoir", {1}, E_FAIL, {}, {}},
         {L"Reservoir.analog", {1}, E_FAIL, {}, {}},
         {L"Reservoir.nothing", {1}, OPC_E_UNKNOWNITEMID, {}, {}},
-        {L"Reservoir.switch.Gate Open", {1}, OPC_E_INVALIDITEMID, {}, {}},
+        {L"Reservoir.switch.Gate\tOpen", {1}, OPC_E_INVALIDITEMID, {}, {}},
     };
     for (const auto& c : cases) {
         const std::string name = com::toUtf8(c.itemId) + " with " + std::to_string(c.ids.size()) + " IDs";

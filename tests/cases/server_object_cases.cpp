@@ -333,45 +333,56 @@ TEST_F(ServerObject, LocalesAndClientName) {
     }
 }
 
+// Chinese for the system locale and any other, English for an English one: through
+// IOPCCommon the server object's locale chooses, through IOPCServer the call's.
 TEST_F(ServerObject, ErrorStrings) {
     ComPtr<IOPCCommon> common;
     ASSERT_HR(server_->QueryInterface(IID_IOPCCommon, reinterpret_cast<void**>(common.ReleaseAndGetAddressOf())), S_OK);
     const struct {
         HRESULT code;
         HRESULT hr;
-        const wchar_t* text;
+        const wchar_t* chinese;
+        const wchar_t* english;
     } cases[] = {
-        {OPC_E_UNKNOWNITEMID, S_OK, L"项ID在服务器地址空间中未定义或不再存在"},
-        {OPC_S_DATAQUEUEOVERFLOW, S_OK, L"数据队列溢出—某些值的变化将被忽略"},
-        {OPC_E_RATENOTSET, S_OK, L"项对象没有设置采样率，默认采用组对象的更新率"},
-        {E_FAIL, S_OK, L"未详细说明的错误"},
-        {CONNECT_E_ADVISELIMIT, S_OK, L"超出该对象的连接限制"},
-        {OLE_E_NOCONNECTION, S_OK, L"对应该连接ID的连接不存在"},
-        {OPC_E_INVALIDHANDLE, S_OK, L"句柄的值无效"},
-        {OPC_S_UNSUPPORTEDRATE, S_OK, L"服务器不支持所请求的数据速率，但将会使用可得到的且最接近的速率"},
-        {static_cast<HRESULT>(0xC0040404), E_INVALIDARG, nullptr},
-        {static_cast<HRESULT>(0xC004000D), E_INVALIDARG, nullptr},
-        {S_OK, E_INVALIDARG, nullptr},
-        {S_FALSE, E_INVALIDARG, nullptr},
-        {E_POINTER, E_INVALIDARG, nullptr},
-        {CONNECT_E_NOCONNECTION, E_INVALIDARG, nullptr},
-        {CONNECT_E_CANNOTCONNECT, E_INVALIDARG, nullptr},
+        {OPC_E_UNKNOWNITEMID, S_OK, L"项ID在服务器地址空间中未定义或不再存在",
+         L"The item ID is not defined in the server's address space or no longer exists"},
+        {OPC_S_DATAQUEUEOVERFLOW, S_OK, L"数据队列溢出—某些值的变化将被忽略", L"Data queue overflow: some value changes were lost"},
+        {OPC_E_RATENOTSET, S_OK, L"项对象没有设置采样率，默认采用组对象的更新率",
+         L"No sampling rate is set for the item; the group's update rate applies"},
+        {E_FAIL, S_OK, L"未详细说明的错误", L"Unspecified error"},
+        {CONNECT_E_ADVISELIMIT, S_OK, L"超出该对象的连接限制", L"The connection limit of the object has been exceeded"},
+        {OLE_E_NOCONNECTION, S_OK, L"对应该连接ID的连接不存在", L"No connection exists for this connection ID"},
+        {OPC_E_INVALIDHANDLE, S_OK, L"句柄的值无效", L"The value of the handle is not valid"},
+        {OPC_S_UNSUPPORTEDRATE, S_OK, L"服务器不支持所请求的数据速率，但将会使用可得到的且最接近的速率",
+         L"The server does not support the requested data rate but will use the closest available rate"},
+        {static_cast<HRESULT>(0xC0040404), E_INVALIDARG, nullptr, nullptr},
+        {static_cast<HRESULT>(0xC004000D), E_INVALIDARG, nullptr, nullptr},
+        {S_OK, E_INVALIDARG, nullptr, nullptr},
+        {S_FALSE, E_INVALIDARG, nullptr, nullptr},
+        {E_POINTER, E_INVALIDARG, nullptr, nullptr},
+        {CONNECT_E_NOCONNECTION, E_INVALIDARG, nullptr, nullptr},
+        {CONNECT_E_CANNOTCONNECT, E_INVALIDARG, nullptr, nullptr},
+    };
+    const auto expectText = [](HRESULT hr, LPWSTR text, const wchar_t* expected, const char* how) {
+        if (SUCCEEDED(hr)) {
+            EXPECT_EQ(std::wstring(text ? text : L"<null>"), expected) << how;
+        }
+        CoTaskMemFree(text);
     };
     for (const LCID locale : {0x800u, 1033u}) {
-        common->SetLocaleID(locale);
+        ASSERT_HR(common->SetLocaleID(locale), S_OK);
         for (const auto& c : cases) {
+            SCOPED_TRACE(Hex(c.code) + " locale " + std::to_string(locale));
             LPWSTR text = nullptr;
-            EXPECT_HR(common->GetErrorString(c.code, &text), c.hr) << Hex(c.code);
-            if (c.text) {
-                EXPECT_EQ(std::wstring(text ? text : L"<null>"), c.text) << Hex(c.code);
+            HRESULT hr = common->GetErrorString(c.code, &text);
+            EXPECT_HR(hr, c.hr);
+            expectText(hr, text, locale == 1033 ? c.english : c.chinese, "IOPCCommon");
+            for (const LCID callLocale : {1031u, 1033u}) {
+                text = nullptr;
+                hr = server_->GetErrorString(c.code, callLocale, &text);
+                EXPECT_HR(hr, c.hr);
+                expectText(hr, text, callLocale == 1033 ? c.english : c.chinese, "IOPCServer");
             }
-            CoTaskMemFree(text);
-            text = nullptr;
-            EXPECT_HR(server_->GetErrorString(c.code, 1031, &text), c.hr) << Hex(c.code) << " through IOPCServer";
-            if (c.text) {
-                EXPECT_EQ(std::wstring(text ? text : L"<null>"), c.text) << Hex(c.code);
-            }
-            CoTaskMemFree(text);
         }
     }
 }

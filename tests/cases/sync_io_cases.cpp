@@ -9,6 +9,8 @@
 #include "opcerror.h"
 
 #include <gtest/gtest.h>
+
+#include <limits>
 #include <oleauto.h>
 
 #include <atomic>
@@ -212,13 +214,19 @@ TEST_F(SyncIO, WriteCodes) {
     VariantInit(&readOnlyText);
     readOnlyText.vt = VT_BSTR;
     readOnlyText.bstrVal = SysAllocString(L"abc");
+    // The limits (0..100) hold whatever type carries the value; NaN and infinity are in no range.
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    const double infinity = std::numeric_limits<double>::infinity();
     const std::vector<HRESULT> errors =
-        Write({setpoint, setpoint, setpoint, setpoint, busbar, breaker, 4242},
+        Write({setpoint, setpoint, setpoint, setpoint, busbar, breaker, 4242, setpoint, setpoint, setpoint, setpoint,
+               setpoint, breaker, setpoint},
               {Number(VT_R4, 150), Number(VT_R4, 100), text, Number(VT_R8, 150), readOnlyText, Number(VT_I2, 1),
-               Number(VT_R4, 1)},
+               Number(VT_R4, 1), Number(VT_R8, 100), Number(VT_I4, -1), Text(L"100.5"), Number(VT_R4, nan),
+               Number(VT_R8, infinity), Number(VT_R8, nan), Number(VT_R8, -infinity)},
               S_FALSE);
-    const HRESULT expected[] = {OPC_E_RANGE, S_OK, OPC_E_BADTYPE, OPC_S_CLAMP, OPC_E_BADRIGHTS, OPC_S_CLAMP,
-                                OPC_E_INVALIDHANDLE};
+    const HRESULT expected[] = {OPC_E_RANGE, S_OK,        OPC_E_BADTYPE, OPC_E_RANGE, OPC_E_BADRIGHTS,
+                                OPC_S_CLAMP, OPC_E_INVALIDHANDLE, OPC_S_CLAMP, OPC_E_RANGE, OPC_E_RANGE,
+                                OPC_E_RANGE, OPC_E_RANGE, OPC_E_RANGE, OPC_E_RANGE};
     ASSERT_EQ(errors.size(), std::size(expected));
     for (std::size_t i = 0; i < errors.size(); ++i) EXPECT_HR(errors[i], expected[i]) << "entry " << i;
     EXPECT_EQ(Write({setpoint}, {Number(VT_R8, 20)}, S_OK), std::vector<HRESULT>{OPC_S_CLAMP})

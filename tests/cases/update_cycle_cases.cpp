@@ -263,7 +263,7 @@ TEST_F(UpdateCycle, AGroupIsScannedInTheFirstTickAfterItBecomesActive) {
     constexpr OPCHANDLE kSlow = 45;
     const Group group = client.Add({kSlow, 600000, FALSE});
     auto state = group.As<IOPCGroupStateMgt>(IID_IOPCGroupStateMgt);
-    DataChangeSink& sink = client.sink();
+    CallbackSink& sink = client.sink();
     DWORD revised = 0;
     for (const BOOL active : {TRUE, FALSE, TRUE}) {
         ASSERT_TRUE(sink.WaitForTick(sink.Ticks() + 2)) << "ticks pass while the group is inactive";
@@ -276,6 +276,28 @@ TEST_F(UpdateCycle, AGroupIsScannedInTheFirstTickAfterItBecomesActive) {
         const auto call = sink.Calls(kSlow).at(before);
         EXPECT_LE(call.tick, activated + 2) << Describe(call);
         ExpectItemChange(call, kSlow, 50.0, "first scan after the activation");
+    }
+}
+
+// What the runtime holds is not always a number: a NaN or an infinity is reported with quality bad,
+// once, not at every scan.
+TEST_F(UpdateCycle, ANaNFromTheRuntimeIsBadAndReportedOnce) {
+    Client client;
+    constexpr OPCHANDLE kGroup = 46;
+    client.Add({kGroup, 200});
+    CallbackSink& sink = client.sink();
+    ASSERT_TRUE(sink.WaitForCalls(kGroup, 1));
+    for (const double value : {std::nan(""), HUGE_VAL, -1e300}) {
+        const std::size_t before = sink.Calls(kGroup).size();
+        SetSetpoint(value);
+        ASSERT_TRUE(sink.WaitForCalls(kGroup, before + 1)) << value;
+        ASSERT_TRUE(sink.WaitForTick(sink.Ticks() + 3));
+        const auto calls = sink.Calls(kGroup);
+        ASSERT_EQ(calls.size(), before + 1) << value << ": reported once";
+        EXPECT_EQ(calls.back().qualities, std::vector<WORD>{0x00}) << value;
+        SetSetpoint(50.0);
+        ASSERT_TRUE(sink.WaitForCalls(kGroup, before + 2)) << "back to a number";
+        EXPECT_EQ(sink.Calls(kGroup).back().qualities, std::vector<WORD>{0xC0});
     }
 }
 
@@ -417,12 +439,15 @@ TEST_F(UpdateCycle, HungClientHoldsUpNobodyElse) {
 TEST_F(UpdateCycle, AsyncWriteToHungRuntimeHoldsUpNobodyElse) {
     if (!CrossProcess()) GTEST_SKIP() << "the simulator's window hangs on command";
     Client client;
-    constexpr OPCHANDLE kWriter = 81, kWatcher = 82, kBreaker = 9;
+    constexpr OPCHANDLE kWriter = 81, kWatcher = 82, kBreakerWatcher = 83, kBreaker = 9;
     constexpr DWORD kTransaction = 0x5A17;
     // The write goes to a breaker already closed, so that the runtime taking it late changes nothing.
     const Group writer = client.Add({kWriter, 200, FALSE, 0.0f, 0, false});
     OPCHANDLE breaker = AddOneItem(*writer.items.Get(), L"NorthSubstation.switch.Breaker1", kBreaker);
     ASSERT_NE(breaker, 0u);
+    // The written point itself is scanned every tick: its scan must not wait for the runtime either.
+    const Group breakerWatcher = client.Add({kBreakerWatcher, 200, TRUE, 0.0f, 0, false});
+    ASSERT_NE(AddOneItem(*breakerWatcher.items.Get(), L"NorthSubstation.switch.Breaker1", kBreaker), 0u);
     HRESULT* errors = nullptr;
     client.Add({kWatcher, 200});
     CallbackSink& sink = client.sink();

@@ -13,14 +13,6 @@ check() {
     if [ "$1" -eq 0 ]; then passed=$((passed + 1)); else failed=$((failed + 1)); echo "FAILED: $2"; fi
 }
 
-# Wine programs (the wineserver included) whose environment names this run's prefix.
-wine_programs_of_prefix() {
-    for environ in $(grep -lzx "WINEPREFIX=$KORVEX_WINEPREFIX" /proc/[0-9]*/environ 2>/dev/null); do
-        pid_dir=${environ%/environ}
-        { tr '\0' ' ' <"$pid_dir/cmdline"; } 2>/dev/null | grep -E 'wine|\.exe' | sed "s|^|${pid_dir#/proc/}: |"
-    done
-}
-
 "$repo/tests/wine/prefix.sh" >/dev/null
 for run in 1 2; do
     start_session

@@ -1,6 +1,7 @@
 // The tree, the point table and item-ID resolution built from a database image published in
 // this process.
 #include "addrspace/address_space.h"
+#include "com/string_convert.h"
 #include "tests/support/in_process_runtime.h"
 
 #include <gtest/gtest.h>
@@ -160,27 +161,33 @@ TEST(AddressSpaceBuild, NoStationsIsNoBuild) {
     EXPECT_EQ(space.GetPointCount(), 0u);
 }
 
-TEST(AddressSpaceBuild, ItemIdSyntax) {
+// An item ID is any text that comes back unchanged from the runtime's code page (936 in the test
+// prefix) and holds no control character.
+TEST(AddressSpaceBuild, ItemIdsAreWhatTheCodePageHolds) {
     const struct {
-        const char* text;
-        bool valid;
+        const wchar_t* text;
+        const char* narrow;  // null: refused
     } cases[] = {
-        {"S1.analog.P7", true}, {"a_b.C9", true}, {".", true}, {"", false}, {"S1 A", false},
-        {"S1-A", false},        {"S1.analog.\xCE\xC2", false}, {"S1/A", false}, {"S1\tA", false},
+        {L"S1.analog.P7", "S1.analog.P7"},
+        {L"S1.analog.Flow 2", "S1.analog.Flow 2"},
+        {L"S1-A/B", "S1-A/B"},
+        {L"\u51FA\u6C34", "\xB3\xF6\xCB\xAE"},
+        {L"\uFF30", "\xA3\xD0"},  // fullwidth 'P' is a character of its own, not 'P'
+        {L"", nullptr},
+        {L"S1\tA", nullptr},
+        {L"S1\u007FA", nullptr},
+        {L"S1\u0085A", nullptr},
+        {L"S1.\u0E01", nullptr},  // Thai
+        {L"\u00E0\u0100", nullptr},  // best fit would make "aA" of them
     };
-    for (const auto& c : cases)
-        EXPECT_EQ(COPCAddressSpaceMgt::IsValidItemIdSyntax(c.text), c.valid) << '"' << c.text << '"';
-}
-
-TEST(AddressSpaceBuild, NamesThatAreNotItemIdsAreStillInTheTree) {
-    std::vector<Station> plant = TwoStations();
-    plant[0].analogs.push_back(AnalogPoint{"Flow 2", "", 0, 0, false, 0});
-    const Built b = Build(plant);
-    const COPCItem* point = b.space->GetPoint(3);
-    ASSERT_NE(point, nullptr);
-    EXPECT_EQ(point->itemId(), "S1.analog.Flow 2");
-    EXPECT_FALSE(COPCAddressSpaceMgt::IsValidItemIdSyntax(point->itemId()));
-    EXPECT_EQ(b.space->ResolveItemId("S1.analog.Flow 2"), point->nodeId());
+    std::string longest;
+    EXPECT_TRUE(COPCAddressSpaceMgt::NarrowItemId(std::wstring(95, L'A'), longest));
+    EXPECT_FALSE(COPCAddressSpaceMgt::NarrowItemId(std::wstring(96, L'A'), longest)) << "longer than any ID of the tree";
+    for (const auto& c : cases) {
+        std::string narrow = "left over";
+        EXPECT_EQ(COPCAddressSpaceMgt::NarrowItemId(c.text, narrow), c.narrow != nullptr) << korvex::com::toUtf8(c.text);
+        EXPECT_EQ(narrow, c.narrow ? c.narrow : "") << korvex::com::toUtf8(c.text);
+    }
 }
 
 }  // namespace

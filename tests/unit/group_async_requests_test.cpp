@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <vector>
 
 namespace {
 
@@ -33,25 +34,61 @@ TEST(AsyncRequestQueue, CancelReachesQueuedAndExecutingRequestsOnly) {
     EXPECT_TRUE(queue.Cancel(2));
     EXPECT_FALSE(queue.Cancel(4)) << "never issued";
 
-    AsyncRequest* executing = queue.Begin();
+    AsyncRequest* executing = queue.Begin(queue.LastQueued());
     ASSERT_NE(executing, nullptr);
     EXPECT_EQ(executing->transactionId, 10u) << "requests leave in queue order";
     EXPECT_FALSE(executing->cancelled);
-    EXPECT_EQ(queue.Begin(), nullptr) << "one request executes at a time";
+    EXPECT_EQ(queue.Begin(queue.LastQueued()), nullptr) << "one request executes at a time";
     EXPECT_EQ(queue.Executing(), executing);
     EXPECT_TRUE(queue.Cancel(1)) << "the executing request can still be cancelled";
     EXPECT_TRUE(executing->cancelled);
     queue.End();
     EXPECT_FALSE(queue.Cancel(1)) << "completed";
 
-    executing = queue.Begin();
+    executing = queue.Begin(queue.LastQueued());
     ASSERT_NE(executing, nullptr);
     EXPECT_EQ(executing->transactionId, 11u);
     EXPECT_TRUE(executing->cancelled);
     queue.End();
     queue.Clear();
-    EXPECT_EQ(queue.Begin(), nullptr) << "cleared";
+    EXPECT_EQ(queue.Begin(queue.LastQueued()), nullptr) << "cleared";
     EXPECT_FALSE(queue.Cancel(3));
+}
+
+// A tick executes what was queued before it began, all of it, and nothing queued since.
+TEST(AsyncRequestQueue, ATickTakesEveryRequestQueuedBeforeItAndNoOther) {
+    AsyncRequestQueue queue;
+    for (DWORD t = 1; t <= 3; ++t) queue.Append(Request(t));
+    const std::uint64_t tickBegan = queue.LastQueued();
+    queue.Append(Request(4));
+    std::vector<DWORD> executed;
+    while (AsyncRequest* request = queue.Begin(tickBegan)) {
+        executed.push_back(request->transactionId);
+        queue.End();
+    }
+    EXPECT_EQ(executed, (std::vector<DWORD>{1, 2, 3}));
+    AsyncRequest* next = queue.Begin(queue.LastQueued());
+    ASSERT_NE(next, nullptr);
+    EXPECT_EQ(next->transactionId, 4u) << "in the next tick";
+}
+
+// What a group may have queued is bounded by items, not requests; what was accepted stays.
+TEST(AsyncRequestQueue, RefusesBeyondItsBoundAndAcceptsAgainOnceItDrains) {
+    AsyncRequestQueue queue;
+    const auto withItems = [](DWORD transactionId, std::size_t items) {
+        auto request = Request(transactionId);
+        request->serverHandles.assign(items, 7);
+        return request;
+    };
+    EXPECT_EQ(queue.Append(withItems(1, AsyncRequestQueue::kMaxQueuedItems - 1)), 1u);
+    EXPECT_EQ(queue.Append(withItems(2, 2)), 0u) << "one item too many";
+    EXPECT_EQ(queue.Append(withItems(3, 1)), 2u) << "the refusal used up no cancel ID";
+    ASSERT_NE(queue.Begin(queue.LastQueued()), nullptr);
+    queue.End();
+    EXPECT_EQ(queue.Append(withItems(4, 1000)), 3u);
+    AsyncRequest* next = queue.Begin(queue.LastQueued());
+    ASSERT_NE(next, nullptr);
+    EXPECT_EQ(next->transactionId, 3u) << "nothing accepted was lost";
 }
 
 }  // namespace
