@@ -23,6 +23,16 @@ correct description always sits right in front of the wrong offset T:
 widl also gives [in, out] parameters a server allocation size (flag bits
 13-15), which MIDL never does; it is cleared on the entries corrected here.
 
+  in complex     [in, size_is(n)] OPCITEMDEF * and every other [in] array the
+  array          stub must build (structures with pointers, VARIANTs, strings):
+                 widl describes it as a simple ref straight to the array, and
+                 Wine's stub then frees what the elements point to but never the
+                 array it allocated: about 48 bytes per item of every AddItems,
+                 ValidateItems, Write or WriteVQT stay behind in the server. The
+                 entry is pointed at the FC_RP that widl writes after the array,
+                 as a plain reference pointer, which the stub frees whole; the
+                 bytes on the wire are the same.
+
 The procedure format string is walked structurally (procedure headers, then
 6-byte parameter entries) and the byte count is checked against widl's own
 offset comments. Every non-base-type parameter must end up pointing at the
@@ -241,11 +251,26 @@ def is_pointer_to(types, p, kinds, flags, target):
 OUTER_REF = FC_ALLOCED_ON_STACK | FC_POINTER_DEREF
 
 
+def reference_to(types, target):
+    """The plain FC_RP description that leads to target (offsets are signed), or None."""
+    def leads_to_target(p):
+        offset = types.short(p + 2)
+        offset -= 0x10000 if offset & 0x8000 else 0
+        return types.byte(p) == FC_RP and types.byte(p + 1) == 0 and p + 2 + offset == target
+    return next((p for p in sorted(types.markers) if p + 3 < len(types.data) and leads_to_target(p)), None)
+
+
 def corrected_offset(types, param):
     """The type offset the entry should have, or None if it is right already."""
     t = param.type_offset
     server_alloc = param.flags & PARAM_SRV_ALLOC_MASK
     if param.flags & PARAM_SIMPLE_REF:
+        if (t in types.markers and types.byte(t) == FC_BOGUS_ARRAY and param.flags & PARAM_IN
+                and not param.flags & PARAM_OUT):
+            wrapper = reference_to(types, t)
+            if wrapper is None:
+                raise FixError("%s: no FC_RP to the array at %d" % (param.name, t))
+            return wrapper  # in complex array
         if t in types.markers:
             return None
         if (is_conformant_array(types, t - 4) and is_pointer_to(types, t - 8, (FC_RP,), 0, t - 4)
@@ -300,6 +325,10 @@ def fix(text):
         if type_offset is None:
             continue
         flags = param.flags
+        if flags & PARAM_SIMPLE_REF and not flags & PARAM_OUT and types.byte(param.type_offset) == FC_BOGUS_ARRAY:
+            flags &= ~PARAM_SIMPLE_REF
+            rewrite_short(lines, proc.short_token(param.offset), flags,
+                          "flags: %s (a reference pointer, not a simple ref)" % describe_flags(flags))
         if flags & PARAM_IN and flags & PARAM_OUT and flags & PARAM_SRV_ALLOC_MASK:
             flags &= ~PARAM_SRV_ALLOC_MASK
             cleared += 1
