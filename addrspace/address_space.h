@@ -4,7 +4,7 @@
 #pragma once
 
 #include "addrspace/browse_continuation.h"
-#include "group/opc_item.h"
+#include "addrspace/opc_item.h"
 #include "rtdb/data_access.h"
 
 #include <atomic>
@@ -27,7 +27,7 @@ public:
     static constexpr float kScanRate = 200.0f;
 
     COPCAddressSpaceMgt() = default;
-    virtual ~COPCAddressSpaceMgt() = default;
+    ~COPCAddressSpaceMgt() = default;
     COPCAddressSpaceMgt(const COPCAddressSpaceMgt&) = delete;
     COPCAddressSpaceMgt& operator=(const COPCAddressSpaceMgt&) = delete;
 

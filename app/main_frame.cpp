@@ -108,7 +108,7 @@ int CMainFrame::OnCreate() {
         return -1;
     }
     // Without an address space the server still comes up and tells its clients so.
-    if (!server::AddressSpace().BuildAddressSpace(*access_)) server::SetServerState(OPC_STATUS_NOCONFIG);
+    if (!addressSpace_.BuildAddressSpace(*access_)) serverState_.SetStatus(OPC_STATUS_NOCONFIG);
 
     if (rtdb::SystemInfo info; rtdb::LoadSystemInfo(info)) systemInfo_ = info;
 

@@ -5,7 +5,6 @@
 
 #include "com/task_memory.h"
 #include "group/item_checks.h"
-#include "server/process_state.h"
 
 #include <new>
 

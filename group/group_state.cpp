@@ -3,7 +3,7 @@
 
 #include "com/task_memory.h"
 #include "opcerror.h"
-#include "server/process_state.h"
+#include "group/update_rate.h"
 #include "values/value_record.h"
 
 using korvex::com::ComPtr;
@@ -45,7 +45,7 @@ HRESULT COPCGroup::SetState(DWORD* pRequestedUpdateRate, DWORD* pRevisedUpdateRa
     if (phClientGroup) state_.clientGroupHandle = *phClientGroup;
     if (!pRequestedUpdateRate) return S_OK;
     // A new rate takes effect when the running countdown to the group's next update expires.
-    state_.updateRate = server::ReviseUpdateRate(*pRequestedUpdateRate);
+    state_.updateRate = ReviseUpdateRate(*pRequestedUpdateRate);
     *pRevisedUpdateRate = state_.updateRate;
     return state_.updateRate == *pRequestedUpdateRate ? S_OK : OPC_S_UNSUPPORTEDRATE;
 }
@@ -76,7 +76,7 @@ HRESULT COPCGroup::CloneGroup(LPCWSTR szName, REFIID riid, LPUNKNOWN* ppUnk) {
         return OPC_E_DUPLICATENAME;
     }
 
-    ComPtr<COPCGroup> clone = korvex::com::make<COPCGroup>(table_);
+    ComPtr<COPCGroup> clone = korvex::com::make<COPCGroup>(context_, table_);
     if (!clone) return E_OUTOFMEMORY;
     const HRESULT query = clone->QueryInterface(riid, reinterpret_cast<void**>(ppUnk));
     if (FAILED(query)) {
@@ -108,7 +108,7 @@ HRESULT COPCGroup::SetKeepAlive(DWORD dwKeepAliveTime, DWORD* pdwRevisedKeepAliv
     if (const HRESULT gate = CheckGates(); FAILED(gate)) return gate;
     if (pdwRevisedKeepAliveTime == nullptr) return E_POINTER;
     std::lock_guard guard(lock_);
-    state_.keepAliveTime = server::ReviseKeepAlive(dwKeepAliveTime);
+    state_.keepAliveTime = ReviseKeepAlive(dwKeepAliveTime);
     *pdwRevisedKeepAliveTime = state_.keepAliveTime;
     keepAliveElapsed_ = 0;
     keepAliveArmed_ = false;

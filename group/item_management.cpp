@@ -9,7 +9,6 @@
 #include "group/item_resolution.h"
 #include "addrspace/address_space.h"
 #include "opcerror.h"
-#include "server/process_state.h"
 #include "values/coercion.h"
 
 using korvex::com::ComPtr;
@@ -23,7 +22,7 @@ HRESULT COPCGroup::ResolveItems(DWORD count, const OPCITEMDEF* definitions, bool
     if (count == 0 || definitions == nullptr) return E_INVALIDARG;
     *ppResults = nullptr;
     *ppErrors = nullptr;
-    const COPCAddressSpaceMgt& space = server::AddressSpace();
+    const COPCAddressSpaceMgt& space = context_.addressSpace;
     if (!space.IsBuilt()) return E_FAIL;
     TaskArray<OPCITEMRESULT> results;
     ErrorArray errors;

@@ -9,6 +9,7 @@
 #include "group/callback_outbox.h"
 #include "group/group_items.h"
 #include "group/group_table.h"
+#include "group/server_context.h"
 #include "opcda.h"
 
 #include <memory>
@@ -36,9 +37,9 @@ public:
         DWORD keepAliveTime = 0;
     };
 
-    // A group of the client whose groups `table` lists, with the defaults of a new group (the
-    // time bias of the local time zone) and a new server handle.
-    explicit COPCGroup(std::shared_ptr<GroupTable> table);
+    // A group of the client whose groups `table` lists, serving `context`, with the defaults of a
+    // new group (the time bias of the local time zone) and a new server handle.
+    COPCGroup(const ServerContext& context, std::shared_ptr<GroupTable> table);
 
     OPCHANDLE serverGroupHandle() const { return serverGroupHandle_; }
     std::wstring name() const;
@@ -209,6 +210,7 @@ private:
     template <class Apply>
     HRESULT ForEachHandle(DWORD count, const OPCHANDLE* handles, HRESULT** ppErrors, Apply apply);
 
+    const ServerContext context_;
     const std::shared_ptr<GroupTable> table_;
     const OPCHANDLE serverGroupHandle_;
     mutable std::recursive_mutex lock_;  // the group lock

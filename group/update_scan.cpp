@@ -2,7 +2,6 @@
 #include "group/opc_group.h"
 
 #include "addrspace/address_space.h"
-#include "server/process_state.h"
 
 #include <cmath>
 
@@ -103,7 +102,7 @@ bool COPCGroup::Tick(DWORD elapsed, CallbackOutbox& outbox) {
 }
 
 void COPCGroup::Scan(CallbackOutbox& outbox) {
-    const COPCAddressSpaceMgt& space = server::AddressSpace();
+    const COPCAddressSpaceMgt& space = context_.addressSpace;
     if (!state_.active || items_.empty() || space.GetPointCount() == 0) return;
     const COPCAddressSpaceMgt::Tick tick = space.CurrentTick();
     std::vector<GroupItem*> changed;

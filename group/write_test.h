@@ -2,7 +2,7 @@
 #pragma once
 
 #include "addrspace/address_space.h"
-#include "group/point_descriptor.h"
+#include "rtdb/point_descriptor.h"
 
 #include <oaidl.h>
 

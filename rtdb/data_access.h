@@ -33,7 +33,7 @@ class CDataAccessEx {
 public:
     // Reads the settings and opens the mailbox; `serverWindow` is published in it for the runtime.
     explicit CDataAccessEx(HWND serverWindow, Settings settings = Settings::Read());
-    virtual ~CDataAccessEx();
+    ~CDataAccessEx();
     CDataAccessEx(const CDataAccessEx&) = delete;
     CDataAccessEx& operator=(const CDataAccessEx&) = delete;
 

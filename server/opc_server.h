@@ -6,6 +6,7 @@
 #include "com/com_object.h"
 #include "com/connection_point.h"
 #include "group/opc_group.h"
+#include "group/server_context.h"
 #include "opccomn.h"
 #include "opcda.h"
 #include "server/client_delivery.h"
@@ -19,7 +20,8 @@ class COPCServer final
                                     IOPCBrowseServerAddressSpace, IOPCItemProperties, IOPCBrowse, IOPCItemIO,
                                     IConnectionPointContainer> {
 public:
-    COPCServer();
+    // A client's server object over `context`, which outlives it.
+    explicit COPCServer(const ServerContext& context);
 
     GroupTable& groups() { return *groups_; }
 
@@ -98,6 +100,7 @@ private:
     // client's delivery; false when it cannot be handed over.
     bool HandOverWrite(const korvex::com::ComPtr<COPCGroup>& group) noexcept;
 
+    const ServerContext context_;
     const std::shared_ptr<GroupTable> groups_ = std::make_shared<GroupTable>();
     korvex::com::ConnectionPoint<IOPCShutdown> shutdown_{identity(), this};
     const std::shared_ptr<server::ClientDelivery> delivery_ = server::ClientDelivery::Open();

@@ -8,7 +8,6 @@
 #include "com/standard_enumerators.h"
 #include "com/string_convert.h"
 #include "com/task_memory.h"
-#include "server/process_state.h"
 
 using korvex::com::ComPtr;
 using NodeNumber = COPCAddressSpaceMgt::NodeNumber;
@@ -26,8 +25,8 @@ HRESULT COPCServer::QueryOrganization(OPCNAMESPACETYPE* pNameSpaceType) {
 }
 
 HRESULT COPCServer::ChangeBrowsePosition(OPCBROWSEDIRECTION dwBrowseDirection, LPCWSTR szString) {
-    const COPCAddressSpaceMgt& space = server::AddressSpace();
-    if (server::IsFailed() || !space.IsBuilt()) return E_FAIL;
+    const COPCAddressSpaceMgt& space = context_.addressSpace;
+    if (context_.state.IsFailed() || !space.IsBuilt()) return E_FAIL;
     std::lock_guard guard(lock_);
     const NodeNumber position = browsePosition_ != 0 ? browsePosition_ : space.GetRoot();
     NodeNumber target = 0;
@@ -50,10 +49,10 @@ HRESULT COPCServer::ChangeBrowsePosition(OPCBROWSEDIRECTION dwBrowseDirection, L
 HRESULT COPCServer::BrowseOPCItemIDs(OPCBROWSETYPE dwBrowseFilterType, LPCWSTR szFilterCriteria,
                                      VARTYPE vtDataTypeFilter, DWORD dwAccessRightsFilter,
                                      LPENUMSTRING* ppIEnumString) {
-    if (server::IsFailed()) return E_FAIL;
+    if (context_.state.IsFailed()) return E_FAIL;
     if (ppIEnumString == nullptr) return E_POINTER;
     *ppIEnumString = nullptr;
-    const COPCAddressSpaceMgt& space = server::AddressSpace();
+    const COPCAddressSpaceMgt& space = context_.addressSpace;
     if (!space.IsBuilt()) return E_FAIL;
     NodeNumber position = 0;
     {
@@ -71,10 +70,10 @@ HRESULT COPCServer::BrowseOPCItemIDs(OPCBROWSETYPE dwBrowseFilterType, LPCWSTR s
 }
 
 HRESULT COPCServer::GetItemID(LPWSTR szItemDataID, LPWSTR* szItemID) {
-    if (server::IsFailed()) return E_FAIL;
+    if (context_.state.IsFailed()) return E_FAIL;
     if (szItemID == nullptr) return E_POINTER;
     *szItemID = nullptr;
-    const COPCAddressSpaceMgt& space = server::AddressSpace();
+    const COPCAddressSpaceMgt& space = context_.addressSpace;
     if (!space.IsBuilt()) return E_FAIL;
     NodeNumber node = 0;
     {

@@ -8,7 +8,6 @@
 #include "com/string_convert.h"
 #include "com/task_memory.h"
 #include "opcerror.h"
-#include "server/process_state.h"
 
 using korvex::com::TaskArray;
 
@@ -21,11 +20,11 @@ std::wstring Text(LPCWSTR text) { return text ? std::wstring(text) : std::wstrin
 HRESULT COPCServer::GetProperties(DWORD dwItemCount, LPWSTR* pszItemIDs, BOOL bReturnPropertyValues,
                                   DWORD dwPropertyCount, DWORD* pdwPropertyIDs,
                                   OPCITEMPROPERTIES** ppItemProperties) {
-    if (server::IsFailed()) return E_FAIL;
+    if (context_.state.IsFailed()) return E_FAIL;
     if (ppItemProperties == nullptr || pszItemIDs == nullptr) return E_POINTER;
     *ppItemProperties = nullptr;
     if (dwItemCount == 0 || (dwPropertyCount > 0 && pdwPropertyIDs == nullptr)) return E_INVALIDARG;
-    const COPCAddressSpaceMgt& space = server::AddressSpace();
+    const COPCAddressSpaceMgt& space = context_.addressSpace;
     if (!space.IsBuilt()) return E_FAIL;
 
     TaskArray<OPCITEMPROPERTIES, properties::ClearItemProperties> records;
@@ -64,12 +63,12 @@ HRESULT COPCServer::Browse(LPWSTR szItemID, LPWSTR* pszContinuationPoint, DWORD 
                            BOOL bReturnAllProperties, BOOL bReturnPropertyValues, DWORD dwPropertyCount,
                            DWORD* pdwPropertyIDs, BOOL* pbMoreElements, DWORD* pdwCount,
                            OPCBROWSEELEMENT** ppBrowseElements) {
-    if (server::IsFailed()) return E_FAIL;
+    if (context_.state.IsFailed()) return E_FAIL;
     if (!pszContinuationPoint || !pbMoreElements || !pdwCount || !ppBrowseElements) return E_POINTER;
     *pbMoreElements = FALSE;
     *pdwCount = 0;
     *ppBrowseElements = nullptr;
-    const COPCAddressSpaceMgt& space = server::AddressSpace();
+    const COPCAddressSpaceMgt& space = context_.addressSpace;
     if (!space.IsBuilt()) return E_FAIL;
     if (!bReturnAllProperties && dwPropertyCount > 0 && pdwPropertyIDs == nullptr) return E_INVALIDARG;
 

@@ -83,9 +83,9 @@ bool Pump() {
     return quit;
 }
 
-ComPtr<IUnknown> Connect() {
+ComPtr<IUnknown> Connect(const ServerContext& context) {
     ComPtr<IUnknown> client;
-    EXPECT_EQ(server::CreateServer(IID_IUnknown, reinterpret_cast<void**>(client.ReleaseAndGetAddressOf())), S_OK);
+    EXPECT_EQ(server::CreateServer(context, IID_IUnknown, reinterpret_cast<void**>(client.ReleaseAndGetAddressOf())), S_OK);
     return client;
 }
 
@@ -139,7 +139,7 @@ TEST_F(MainFrame, CreationStartsTheDataSideHidden) {
     char narrow[128] = {};
     GetWindowTextA(window, narrow, sizeof narrow);
     EXPECT_STREQ(narrow, "KorvexOPCServer - [Client: 0]");
-    EXPECT_TRUE(server::AddressSpace().IsBuilt());
+    EXPECT_TRUE(frame.context().addressSpace.IsBuilt());
     ASSERT_NE(frame.dataAccess(), nullptr);
     EXPECT_TRUE(frame.dataAccess()->IsScadaRunning());
     EXPECT_TRUE(ProgIdRegistered());
@@ -208,7 +208,7 @@ TEST_F(MainFrame, ExitWithClientsAsksFirst) {
     const HWND window = frame.Create(GetModuleHandleW(nullptr));
     ASSERT_NE(window, nullptr);
     server::SetMainWindow(window);
-    std::vector<ComPtr<IUnknown>> clients{Connect(), Connect()};
+    std::vector<ComPtr<IUnknown>> clients{Connect(frame.context()), Connect(frame.context())};
     Pump();
 
     g_answer = IDNO;
@@ -234,7 +234,7 @@ TEST_F(MainFrame, LastClientLeavingWhileTheQuestionIsOpenEndsTheServer) {
     const HWND window = frame.Create(GetModuleHandleW(nullptr));
     ASSERT_NE(window, nullptr);
     server::SetMainWindow(window);
-    ComPtr<IUnknown> client = Connect();
+    ComPtr<IUnknown> client = Connect(frame.context());
     Pump();
 
     // The user hesitates; meanwhile the client goes, which closes the window (a nested WM_CLOSE

@@ -2,7 +2,7 @@
 // and server handle, and caches the point's latest value for every reader in every group.
 #pragma once
 
-#include "point_descriptor.h"
+#include "rtdb/point_descriptor.h"
 #include "values/value_record.h"
 
 #include <array>
@@ -27,7 +27,7 @@ struct PropertyRecord {
 class alignas(64) COPCItem {
 public:
     COPCItem() : value_(values::ValueRecord::Fresh()) {}
-    virtual ~COPCItem() = default;
+    ~COPCItem() = default;
     COPCItem(const COPCItem&) = delete;
     COPCItem& operator=(const COPCItem&) = delete;
 
