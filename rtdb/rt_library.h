@@ -1,6 +1,6 @@
 // The SCADA product's real-time database library and configuration database library, as this
-// server calls them. The libraries are outside components; the build links the project's own
-// stand-in (tools/rtlib) in their place. Everything the server relies on is stated here: the calls,
+// server calls them. The libraries are outside components; the build links either the project's
+// own stand-in (rtdb/standin) or the runtime's import libraries (CMake option KORVEX_RTDB). Everything the server relies on is stated here: the calls,
 // their results, and the byte layout of the records they hand out.
 #pragma once
 

@@ -5,7 +5,7 @@
 #include "tests/support/simulator_control.h"
 #include "tests/support/simulator_launch.h"
 #include "tests/support/temp_directory.h"
-#include "tools/rtlib/rt_image.h"
+#include "rtdb/standin/rt_image.h"
 
 #include <gtest/gtest.h>
 #include <windows.h>

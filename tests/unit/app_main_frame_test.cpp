@@ -14,7 +14,7 @@
 #include "server/server_module.h"
 #include "app/tray_icon.h"
 #include "tests/support/in_process_runtime.h"
-#include "tools/rtlib/config_database.h"
+#include "rtdb/standin/config_database.h"
 
 #include <gtest/gtest.h>
 #include <windows.h>

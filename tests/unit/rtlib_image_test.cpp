@@ -2,7 +2,7 @@
 // server reads its records at fixed byte offsets, so every named field must sit exactly there, and
 // a damaged image must be refused rather than walked.
 #include "rtdb/rt_library.h"
-#include "tools/rtlib/rt_image.h"
+#include "rtdb/standin/rt_image.h"
 
 #include <gtest/gtest.h>
 

@@ -2,7 +2,7 @@
 // (counts, by-index records, handles) and what it must never get from a wrong argument (anything
 // but 0 or null).
 #include "rtdb/rt_library.h"
-#include "tools/rtlib/rt_image.h"
+#include "rtdb/standin/rt_image.h"
 
 #include <gtest/gtest.h>
 

@@ -2,7 +2,7 @@
 // texts come back at their offsets, and every wrong argument or damaged file is a nonzero result
 // that leaves the caller's buffer alone.
 #include "rtdb/rt_library.h"
-#include "tools/rtlib/config_database.h"
+#include "rtdb/standin/config_database.h"
 
 #include <gtest/gtest.h>
 #include <windows.h>
