@@ -1,6 +1,7 @@
 #include "data_access.h"
 
 #include "rt_library.h"
+#include "values/quality.h"
 
 #include <bit>
 #include <cmath>
@@ -242,7 +243,7 @@ bool CDataAccessEx::ReadRecord(const PointRecord& point, VARIANT* value, WORD* q
     } else {
         return false;
     }
-    *quality = 0xC0;  // OPC_QUALITY_GOOD
+    *quality = values::kQualityGood;
     return true;
 }
 

@@ -25,7 +25,7 @@ struct PointDescriptor {
     double lowLimit = 0;
     char stationText[32] = {};
     char pointText[32] = {};
-    std::int32_t pointKind = 0;       // 3 analog, 4 switch
+    std::int32_t pointKind = 0;       // rt::kAnalogKind or rt::kSwitchKind
     std::int32_t stationFlag = 0;     // 1: a transfer station
 
     std::string_view Station() const { return {stationText, strnlen(stationText, sizeof stationText)}; }

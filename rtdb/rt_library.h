@@ -41,8 +41,7 @@ int dbGetSysInfo(const char* path, const char* accessName, const char* accessKey
 namespace rt {
 
 // Point kinds as the database numbers them.
-constexpr int kAnalogKind = 3;
-constexpr int kSwitchKind = 4;
+enum PointKind : int { kAnalogKind = 3, kSwitchKind = 4 };
 
 // Byte offsets of the fields the server reads. Records are packed: the doubles sit at odd offsets
 // and must be read with memcpy.

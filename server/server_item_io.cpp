@@ -8,7 +8,7 @@
 #include "group/freshness.h"
 #include "group/item_resolution.h"
 #include "group/max_age_read_results.h"
-#include "group/write_test.h"
+#include "group/tested_write.h"
 #include "opcerror.h"
 
 using korvex::com::ErrorArray;

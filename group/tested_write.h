@@ -1,4 +1,5 @@
-// The test every write runs before its value goes to the runtime.
+// A write as every write interface makes it: the write test the value must pass, then the write to
+// the runtime.
 #pragma once
 
 #include "addrspace/address_space.h"

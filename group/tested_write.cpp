@@ -1,4 +1,4 @@
-#include "group/write_test.h"
+#include "group/tested_write.h"
 
 #include "com/variant.h"
 #include "opcerror.h"
