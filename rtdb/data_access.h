@@ -3,6 +3,8 @@
 // point values from the mapped records.
 #pragma once
 
+#include "com/unique_any.h"
+
 #include <windows.h>
 #include <oaidl.h>
 
@@ -82,9 +84,9 @@ private:
 
     Settings settings_;
     HWND serverWindow_ = nullptr;
-    void* rtView_ = nullptr;
-    HANDLE rtMapping_ = nullptr;
-    std::byte* mailboxView_ = nullptr;
+    korvex::com::UniqueHandle rtMapping_;
+    korvex::com::UniqueMappedView rtView_;
+    korvex::com::UniqueMappedView mailboxView_;
     DWORD scadaWindow_ = 0;
     std::unordered_map<std::string, const std::byte*> pointMap_;
 
