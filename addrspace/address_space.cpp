@@ -56,8 +56,8 @@ bool COPCAddressSpaceMgt::BuildAddressSpace(rtdb::CDataAccessEx& access) {
         if (!station) return false;
         const bool transfer = static_cast<unsigned char>(station[rt::station::kNonTransferFlag]) == 0;
         if (access.onlyShowTransferTag() && !transfer) continue;
-        stations.push_back({station, std::max(access.GetAnalogCount(station), 0),
-                            std::max(access.GetSwitchCount(station), 0)});
+        stations.push_back(
+            {station, std::max(access.GetAnalogCount(station), 0), std::max(access.GetSwitchCount(station), 0)});
     }
 
     std::vector<Node> nodes;
@@ -162,9 +162,7 @@ const COPCAddressSpaceMgt::Node* COPCAddressSpaceMgt::NodeAt(NodeNumber node) co
     return &nodes_[node - 1];
 }
 
-COPCAddressSpaceMgt::NodeNumber COPCAddressSpaceMgt::GetRoot() const {
-    return IsBuilt() && !nodes_.empty() ? 1 : 0;
-}
+COPCAddressSpaceMgt::NodeNumber COPCAddressSpaceMgt::GetRoot() const { return IsBuilt() && !nodes_.empty() ? 1 : 0; }
 
 COPCAddressSpaceMgt::NodeNumber COPCAddressSpaceMgt::GetParent(NodeNumber node) const {
     const Node* n = NodeAt(node);
@@ -277,8 +275,7 @@ bool COPCAddressSpaceMgt::WritePointValue(DWORD pointNumber, const VARIANT& valu
     return rtdb::SendRuntimeMessage(access_->scadaWindow(), message);
 }
 
-bool COPCAddressSpaceMgt::ReadPointIntoCache(COPCItem& point, values::ValueRecord& reading,
-                                             bool onceThisTick) const {
+bool COPCAddressSpaceMgt::ReadPointIntoCache(COPCItem& point, values::ValueRecord& reading, bool onceThisTick) const {
     VARIANT value;
     VariantInit(&value);
     WORD quality = values::kQualityBad;
@@ -303,8 +300,8 @@ bool COPCAddressSpaceMgt::WritePoint(COPCItem& point, const VARIANT& value, cons
 bool COPCAddressSpaceMgt::IsValidItemIdSyntax(std::string_view itemId) {
     if (itemId.empty()) return false;
     for (const char c : itemId) {
-        const bool allowed = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
-                             c == '_' || c == '.';
+        const bool allowed =
+            (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_' || c == '.';
         if (!allowed) return false;
     }
     return true;

@@ -133,6 +133,6 @@ private:
     std::unique_ptr<COPCItem[]> points_;
     std::vector<rtdb::PointRecord> pointRecords_;
     std::vector<DWORD> pointByNodeId_;  // node id -> point number, 0 for none
-    std::atomic<DWORD> pointCount_{0};   // published after every point item is complete
+    std::atomic<DWORD> pointCount_{0};  // published after every point item is complete
     mutable BrowseContinuation continuation_;
 };

@@ -77,18 +77,42 @@ HRESULT PropertyValue(const COPCItem& point, const values::ValueRecord& cache, c
                       VARIANT* value) {
     const PointDescriptor& d = point.descriptor();
     switch (record.id) {
-    case OPC_PROPERTY_DATATYPE: value->vt = VT_I2; value->iVal = static_cast<SHORT>(d.canonicalType); return S_OK;
+    case OPC_PROPERTY_DATATYPE:
+        value->vt = VT_I2;
+        value->iVal = static_cast<SHORT>(d.canonicalType);
+        return S_OK;
     case OPC_PROPERTY_VALUE: *value = cache.value; return S_OK;  // VT_EMPTY, VT_R4 or VT_BOOL: nothing to copy deeply
-    case OPC_PROPERTY_QUALITY: value->vt = VT_I2; value->iVal = static_cast<SHORT>(cache.quality); return S_OK;
-    case OPC_PROPERTY_TIMESTAMP: value->vt = VT_DATE; value->date = values::TimestampAsDate(cache.timestamp); return S_OK;
-    case OPC_PROPERTY_ACCESS_RIGHTS: value->vt = VT_I4; value->lVal = static_cast<LONG>(d.accessRights); return S_OK;
-    case OPC_PROPERTY_SCAN_RATE: value->vt = VT_R4; value->fltVal = d.scanRate; return S_OK;
-    case OPC_PROPERTY_EU_TYPE: value->vt = VT_I4; value->lVal = point.HasAnalogEU() ? OPC_ANALOG : OPC_NOENUM; return S_OK;
+    case OPC_PROPERTY_QUALITY:
+        value->vt = VT_I2;
+        value->iVal = static_cast<SHORT>(cache.quality);
+        return S_OK;
+    case OPC_PROPERTY_TIMESTAMP:
+        value->vt = VT_DATE;
+        value->date = values::TimestampAsDate(cache.timestamp);
+        return S_OK;
+    case OPC_PROPERTY_ACCESS_RIGHTS:
+        value->vt = VT_I4;
+        value->lVal = static_cast<LONG>(d.accessRights);
+        return S_OK;
+    case OPC_PROPERTY_SCAN_RATE:
+        value->vt = VT_R4;
+        value->fltVal = d.scanRate;
+        return S_OK;
+    case OPC_PROPERTY_EU_TYPE:
+        value->vt = VT_I4;
+        value->lVal = point.HasAnalogEU() ? OPC_ANALOG : OPC_NOENUM;
+        return S_OK;
     case OPC_PROPERTY_EU_INFO: return S_OK;  // no engineering-unit information is kept
     case OPC_PROPERTY_EU_UNITS: return Text(d.Units(), value);
     case OPC_PROPERTY_DESCRIPTION: return Text(d.Description(), value);
-    case OPC_PROPERTY_HIGH_IR: value->vt = VT_R8; value->dblVal = d.highLimit; return S_OK;
-    case OPC_PROPERTY_LOW_IR: value->vt = VT_R8; value->dblVal = d.lowLimit; return S_OK;
+    case OPC_PROPERTY_HIGH_IR:
+        value->vt = VT_R8;
+        value->dblVal = d.highLimit;
+        return S_OK;
+    case OPC_PROPERTY_LOW_IR:
+        value->vt = VT_R8;
+        value->dblVal = d.lowLimit;
+        return S_OK;
     default: return OPC_E_INVALID_PID;
     }
 }
@@ -105,7 +129,8 @@ HRESULT FillProperty(const COPCItem& point, const values::ValueRecord* cache, co
     property.vtDataType = record.type;
     property.dwPropertyID = record.id;
     property.hrErrorID = S_OK;
-    property.szItemID = korvex::com::taskStringCopy(korvex::com::toWide(PropertyItemId(point.itemId(), record))).release();
+    property.szItemID =
+        korvex::com::taskStringCopy(korvex::com::toWide(PropertyItemId(point.itemId(), record))).release();
     if (!property.szItemID) return E_OUTOFMEMORY;
     if (const HRESULT hr = DescribeProperty(record.id, &property.szDescription); FAILED(hr)) return hr;
     VariantInit(&property.vValue);

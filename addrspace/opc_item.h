@@ -37,8 +37,9 @@ public:
         descriptor_ = descriptor;
         canonicalType_ = descriptor.canonicalType;
         readable_ = descriptor.IsReadable();
-        deadbandRange_ =
-            descriptor.pointKind == rt::kAnalogKind && descriptor.highLimit > descriptor.lowLimit ? descriptor.highLimit - descriptor.lowLimit : 0;
+        deadbandRange_ = descriptor.pointKind == rt::kAnalogKind && descriptor.highLimit > descriptor.lowLimit
+                             ? descriptor.highLimit - descriptor.lowLimit
+                             : 0;
         FillPropertyRecords();
     }
     void SetServerHandle(DWORD handle) { serverHandle_ = handle; }

@@ -5,8 +5,7 @@
 
 namespace app {
 
-HRESULT STDMETHODCALLTYPE CServerClassFactory::CreateInstance(IUnknown* outer, REFIID riid,
-                                                              void** object) noexcept {
+HRESULT STDMETHODCALLTYPE CServerClassFactory::CreateInstance(IUnknown* outer, REFIID riid, void** object) noexcept {
     if (object == nullptr) return E_POINTER;
     *object = nullptr;
     if (outer != nullptr) return CLASS_E_NOAGGREGATION;

@@ -3,9 +3,9 @@
 // closing it is the orderly way to end the server.
 #pragma once
 
+#include "addrspace/address_space.h"
 #include "app/client_view.h"
 #include "app/tray_icon.h"
-#include "addrspace/address_space.h"
 #include "group/server_context.h"
 #include "rtdb/data_access.h"
 

@@ -55,8 +55,8 @@ bool WriteRegistryValue(const std::wstring& keyPath, const wchar_t* subkey, cons
     std::wstring path = keyPath;
     if (subkey != nullptr) path.append(L"\\").append(subkey);
     korvex::com::UniqueHkey key;
-    if (RegCreateKeyExW(HKEY_CLASSES_ROOT, path.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS,
-                        nullptr, key.put(), nullptr) != ERROR_SUCCESS)
+    if (RegCreateKeyExW(HKEY_CLASSES_ROOT, path.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr,
+                        key.put(), nullptr) != ERROR_SUCCESS)
         return false;
     LSTATUS status = ERROR_SUCCESS;
     if (value != nullptr) {

@@ -2,15 +2,14 @@
 #include "group/opc_group.h"
 
 #include "com/task_memory.h"
-#include "opcerror.h"
 #include "group/update_rate.h"
+#include "opcerror.h"
 #include "values/value_record.h"
 
 using korvex::com::ComPtr;
 
-HRESULT COPCGroup::GetState(DWORD* pUpdateRate, BOOL* pActive, LPWSTR* ppName, LONG* pTimeBias,
-                            FLOAT* pPercentDeadband, DWORD* pLCID, OPCHANDLE* phClientGroup,
-                            OPCHANDLE* phServerGroup) {
+HRESULT COPCGroup::GetState(DWORD* pUpdateRate, BOOL* pActive, LPWSTR* ppName, LONG* pTimeBias, FLOAT* pPercentDeadband,
+                            DWORD* pLCID, OPCHANDLE* phClientGroup, OPCHANDLE* phServerGroup) {
     if (const HRESULT gate = CheckGates(); FAILED(gate)) return gate;
     if (!pUpdateRate || !pActive || !ppName || !pTimeBias || !pPercentDeadband || !pLCID || !phClientGroup ||
         !phServerGroup)
@@ -123,8 +122,6 @@ HRESULT COPCGroup::GetKeepAlive(DWORD* pdwKeepAliveTime) {
     return S_OK;
 }
 
-HRESULT COPCGroup::GetState(BOOL* pPublic) {
-    return pPublic == nullptr ? E_POINTER : E_NOTIMPL;
-}
+HRESULT COPCGroup::GetState(BOOL* pPublic) { return pPublic == nullptr ? E_POINTER : E_NOTIMPL; }
 
 HRESULT COPCGroup::MoveToPublic() { return E_NOTIMPL; }

@@ -3,11 +3,11 @@
 // concurrent RemoveItems or the group's destruction takes away.
 #include "group/opc_group.h"
 
+#include "addrspace/address_space.h"
 #include "com/string_convert.h"
 #include "com/task_memory.h"
 #include "group/item_attributes_enumerator.h"
 #include "group/item_resolution.h"
-#include "addrspace/address_space.h"
 #include "opcerror.h"
 #include "values/coercion.h"
 
@@ -113,8 +113,7 @@ HRESULT COPCGroup::SetClientHandles(DWORD dwCount, OPCHANDLE* phServer, OPCHANDL
 HRESULT COPCGroup::SetDatatypes(DWORD dwCount, OPCHANDLE* phServer, VARTYPE* pRequestedDatatypes, HRESULT** ppErrors) {
     if (pRequestedDatatypes == nullptr && dwCount != 0 && phServer != nullptr) return E_INVALIDARG;
     return ForEachHandle(dwCount, phServer, ppErrors, [pRequestedDatatypes](GroupItem& item, DWORD i) {
-        if (!values::IsRequestedTypeAccepted(item.point->canonicalType(), pRequestedDatatypes[i]))
-            return OPC_E_BADTYPE;
+        if (!values::IsRequestedTypeAccepted(item.point->canonicalType(), pRequestedDatatypes[i])) return OPC_E_BADTYPE;
         item.requestedType = pRequestedDatatypes[i];
         return S_OK;
     });
@@ -131,9 +130,9 @@ HRESULT COPCGroup::CreateEnumerator(REFIID riid, LPUNKNOWN* ppUnk) {
         snapshot.reserve(items_.size());
         for (const GroupItem& item : items_.list()) {
             const PointDescriptor& descriptor = item.point->descriptor();
-            snapshot.push_back(ItemAttributes{L"", korvex::com::toWide(item.point->itemId()), item.active ? TRUE : FALSE,
-                                              item.clientHandle, item.serverHandle(), descriptor.accessRights,
-                                              item.requestedType, descriptor.canonicalType});
+            snapshot.push_back(ItemAttributes{L"", korvex::com::toWide(item.point->itemId()),
+                                              item.active ? TRUE : FALSE, item.clientHandle, item.serverHandle(),
+                                              descriptor.accessRights, item.requestedType, descriptor.canonicalType});
         }
     }
     if (snapshot.empty()) return S_FALSE;

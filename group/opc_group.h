@@ -19,11 +19,10 @@
 
 class COPCGroup final
     : public korvex::com::ComObject<COPCGroup, IOPCGroupStateMgt2,
-                                    korvex::com::also<IOPCGroupStateMgt, IOPCGroupStateMgt2>,
-                                    IOPCPublicGroupStateMgt, IOPCSyncIO2,
-                                    korvex::com::also<IOPCSyncIO, IOPCSyncIO2>, IOPCAsyncIO, IOPCAsyncIO3,
-                                    korvex::com::also<IOPCAsyncIO2, IOPCAsyncIO3>, IOPCItemMgt,
-                                    IOPCItemDeadbandMgt, IOPCItemSamplingMgt, IConnectionPointContainer> {
+                                    korvex::com::also<IOPCGroupStateMgt, IOPCGroupStateMgt2>, IOPCPublicGroupStateMgt,
+                                    IOPCSyncIO2, korvex::com::also<IOPCSyncIO, IOPCSyncIO2>, IOPCAsyncIO, IOPCAsyncIO3,
+                                    korvex::com::also<IOPCAsyncIO2, IOPCAsyncIO3>, IOPCItemMgt, IOPCItemDeadbandMgt,
+                                    IOPCItemSamplingMgt, IConnectionPointContainer> {
 public:
     // What a client sets and reads through the state operations, guarded by the group lock.
     struct State {
@@ -94,8 +93,8 @@ public:
     HRESULT STDMETHODCALLTYPE GetEnable(BOOL* pbEnable) override;
     HRESULT STDMETHODCALLTYPE ReadMaxAge(DWORD dwCount, OPCHANDLE* phServer, DWORD* pdwMaxAge, DWORD dwTransactionID,
                                          DWORD* pdwCancelID, HRESULT** ppErrors) override;
-    HRESULT STDMETHODCALLTYPE WriteVQT(DWORD dwCount, OPCHANDLE* phServer, OPCITEMVQT* pItemVQT,
-                                       DWORD dwTransactionID, DWORD* pdwCancelID, HRESULT** ppErrors) override;
+    HRESULT STDMETHODCALLTYPE WriteVQT(DWORD dwCount, OPCHANDLE* phServer, OPCITEMVQT* pItemVQT, DWORD dwTransactionID,
+                                       DWORD* pdwCancelID, HRESULT** ppErrors) override;
     HRESULT STDMETHODCALLTYPE RefreshMaxAge(DWORD dwMaxAge, DWORD dwTransactionID, DWORD* pdwCancelID) override;
 
     // IOPCItemMgt

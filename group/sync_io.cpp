@@ -3,8 +3,8 @@
 // point's lock, never the group's, so a slow runtime delays no other group.
 #include "group/opc_group.h"
 
-#include "com/task_memory.h"
 #include "addrspace/address_space.h"
+#include "com/task_memory.h"
 #include "group/freshness.h"
 #include "group/item_checks.h"
 #include "group/max_age_read_results.h"
@@ -41,8 +41,8 @@ std::vector<COPCGroup::ItemView> COPCGroup::ViewItems(DWORD count, const OPCHAND
         const std::size_t occurrence = eachItemOnce ? seen[handles[i]]++ : 0;
         const GroupItem* item = items_.Find(handles[i], occurrence);
         if (!item) continue;
-        views[i] = ItemView{true, item->point, item->clientHandle, item->requestedType, item->active, item->value,
-                            occurrence};
+        views[i] =
+            ItemView{true, item->point, item->clientHandle, item->requestedType, item->active, item->value, occurrence};
     }
     return views;
 }

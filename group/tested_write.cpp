@@ -19,14 +19,15 @@ HRESULT WriteTest(const PointDescriptor& point, VARIANT& value) {
     if (point.hasLimits) {
         VARIANT wide;
         VariantInit(&wide);
-        if (SUCCEEDED(values::ChangeType(wide, value, VT_R8)) && (wide.dblVal < point.lowLimit || wide.dblVal > point.highLimit))
+        if (SUCCEEDED(values::ChangeType(wide, value, VT_R8)) &&
+            (wide.dblVal < point.lowLimit || wide.dblVal > point.highLimit))
             return OPC_E_RANGE;
     }
     return S_OK;
 }
 
-HRESULT TestAndWritePoint(const COPCAddressSpaceMgt& space, COPCItem& point, const VARIANT& value,
-                          const WORD* quality, const FILETIME* timestamp) {
+HRESULT TestAndWritePoint(const COPCAddressSpaceMgt& space, COPCItem& point, const VARIANT& value, const WORD* quality,
+                          const FILETIME* timestamp) {
     // The test converts in place: it works on a copy of its own, so the caller's value (a BSTR,
     // say) is neither changed nor freed.
     korvex::com::Variant converted;

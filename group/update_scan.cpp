@@ -63,12 +63,9 @@ double AsDouble(const VARIANT& value) {
 bool SameValue(const VARIANT& a, const VARIANT& b) {
     if (a.vt != b.vt) return false;
     switch (a.vt) {
-    case VT_R4:
-        return a.fltVal == b.fltVal;
-    case VT_BOOL:
-        return a.boolVal == b.boolVal;
-    default:
-        return true;  // both empty
+    case VT_R4: return a.fltVal == b.fltVal;
+    case VT_BOOL: return a.boolVal == b.boolVal;
+    default: return true;  // both empty
     }
 }
 

@@ -76,8 +76,7 @@ Settings Settings::Read() {
     return settings;
 }
 
-CDataAccessEx::CDataAccessEx(HWND serverWindow, Settings settings)
-    : settings_(settings), serverWindow_(serverWindow) {
+CDataAccessEx::CDataAccessEx(HWND serverWindow, Settings settings) : settings_(settings), serverWindow_(serverWindow) {
     OpenMailbox();
 }
 
@@ -90,7 +89,8 @@ bool CDataAccessEx::OpenMailbox() {
     // The view keeps the mailbox mapped; the mapping handle is not needed beyond this function.
     const korvex::com::UniqueHandle mapping{OpenFileMappingA(FILE_MAP_WRITE, TRUE, rt::mailbox::kName)};
     if (!mapping) return false;
-    korvex::com::UniqueMappedView view{MapViewOfFile(mapping.get(), FILE_MAP_ALL_ACCESS, 0, 0, rt::mailbox::kMappedSize)};
+    korvex::com::UniqueMappedView view{
+        MapViewOfFile(mapping.get(), FILE_MAP_ALL_ACCESS, 0, 0, rt::mailbox::kMappedSize)};
     if (!view) return false;
     auto* mailbox = static_cast<std::byte*>(view.get());
     DWORD windowHalves[2];
@@ -173,8 +173,8 @@ const std::byte* CDataAccessEx::GetSwitchByIndex(const std::byte* station, int i
 
 std::string CDataAccessEx::PointKey(std::string_view stationName, int kind, std::string_view pointName) {
     char key[256];
-    std::snprintf(key, sizeof key, "%.*s_%d_%.*s", static_cast<int>(stationName.size()), stationName.data(),
-                  kind, static_cast<int>(pointName.size()), pointName.data());
+    std::snprintf(key, sizeof key, "%.*s_%d_%.*s", static_cast<int>(stationName.size()), stationName.data(), kind,
+                  static_cast<int>(pointName.size()), pointName.data());
     return key;
 }
 
@@ -257,8 +257,8 @@ bool LoadSystemInfo(SystemInfo& info) {
     if (working[0] == '\0') return false;
     const std::string path = std::string(working) + kConfigurationDatabase;
     info.fill(std::byte{0});
-    if (dbGetSysInfo(path.c_str(), rt::sysinfo::kAccessName, rt::sysinfo::kAccessKey, rt::sysinfo::kFlags,
-                     info.data(), static_cast<int>(info.size())) != 0) {
+    if (dbGetSysInfo(path.c_str(), rt::sysinfo::kAccessName, rt::sysinfo::kAccessKey, rt::sysinfo::kFlags, info.data(),
+                     static_cast<int>(info.size())) != 0) {
         info.fill(std::byte{0});
         return false;
     }

@@ -52,8 +52,7 @@ public:
 
     // Enters a point's record under its key "<station>_<kind>_<point>"; the first record of a key
     // stays, later ones are dropped.
-    void RegisterPoint(std::string_view stationName, int kind, std::string_view pointName,
-                       const std::byte* record);
+    void RegisterPoint(std::string_view stationName, int kind, std::string_view pointName, const std::byte* record);
     // The record registered under the key, or an empty record.
     PointRecord LookupPoint(std::string_view stationName, int kind, std::string_view pointName) const;
 

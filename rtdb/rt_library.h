@@ -33,8 +33,8 @@ void RtCloseDb(RtHandle table);
 
 // Fills `buffer` (832 bytes) with the system-information record of the configuration database at
 // `path`. Returns 0 on success.
-int dbGetSysInfo(const char* path, const char* accessName, const char* accessKey, int flags,
-                 void* buffer, int bufferSize);
+int dbGetSysInfo(const char* path, const char* accessName, const char* accessKey, int flags, void* buffer,
+                 int bufferSize);
 
 }  // extern "C"
 

@@ -4,8 +4,8 @@
 
 #include "rtdb/point_descriptor.h"
 
-#include <oaidl.h>
 #include <windows.h>
+#include <oaidl.h>
 
 #include <array>
 #include <cstddef>

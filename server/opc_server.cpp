@@ -34,7 +34,8 @@ void COPCServer::UpdateGroups(DWORD elapsed, CallbackOutbox& outbox) {
         if (entry.group->Tick(elapsed, outbox) && !HandOverWrite(entry.group)) {
             entry.group->ExecuteHandedOverWrite(true, outbox);
         }
-        for (std::size_t i = first; i < outbox.size(); ++i) outbox[i].serverGroupHandle = entry.group->serverGroupHandle();
+        for (std::size_t i = first; i < outbox.size(); ++i)
+            outbox[i].serverGroupHandle = entry.group->serverGroupHandle();
     }
 }
 

@@ -15,10 +15,9 @@
 #include <mutex>
 #include <string>
 
-class COPCServer final
-    : public korvex::com::ComObject<COPCServer, IOPCServer, IOPCCommon, IOPCServerPublicGroups,
-                                    IOPCBrowseServerAddressSpace, IOPCItemProperties, IOPCBrowse, IOPCItemIO,
-                                    IConnectionPointContainer> {
+class COPCServer final : public korvex::com::ComObject<COPCServer, IOPCServer, IOPCCommon, IOPCServerPublicGroups,
+                                                       IOPCBrowseServerAddressSpace, IOPCItemProperties, IOPCBrowse,
+                                                       IOPCItemIO, IConnectionPointContainer> {
 public:
     // A client's server object over `context`, which outlives it.
     explicit COPCServer(const ServerContext& context);
@@ -34,9 +33,9 @@ public:
 
     // IOPCServer
     HRESULT STDMETHODCALLTYPE AddGroup(LPCWSTR szName, BOOL bActive, DWORD dwRequestedUpdateRate,
-                                       OPCHANDLE hClientGroup, LONG* pTimeBias, FLOAT* pPercentDeadband,
-                                       DWORD dwLCID, OPCHANDLE* phServerGroup, DWORD* pRevisedUpdateRate,
-                                       REFIID riid, LPUNKNOWN* ppUnk) override;
+                                       OPCHANDLE hClientGroup, LONG* pTimeBias, FLOAT* pPercentDeadband, DWORD dwLCID,
+                                       OPCHANDLE* phServerGroup, DWORD* pRevisedUpdateRate, REFIID riid,
+                                       LPUNKNOWN* ppUnk) override;
     HRESULT STDMETHODCALLTYPE GetErrorString(HRESULT dwError, LCID dwLocale, LPWSTR* ppString) override;
     HRESULT STDMETHODCALLTYPE GetGroupByName(LPCWSTR szName, REFIID riid, LPUNKNOWN* ppUnk) override;
     HRESULT STDMETHODCALLTYPE GetStatus(OPCSERVERSTATUS** ppServerStatus) override;
@@ -76,10 +75,10 @@ public:
                                             DWORD dwPropertyCount, DWORD* pdwPropertyIDs,
                                             OPCITEMPROPERTIES** ppItemProperties) override;
     HRESULT STDMETHODCALLTYPE Browse(LPWSTR szItemID, LPWSTR* pszContinuationPoint, DWORD dwMaxElementsReturned,
-                                     OPCBROWSEFILTER dwBrowseFilter, LPWSTR szElementNameFilter,
-                                     LPWSTR szVendorFilter, BOOL bReturnAllProperties, BOOL bReturnPropertyValues,
-                                     DWORD dwPropertyCount, DWORD* pdwPropertyIDs, BOOL* pbMoreElements,
-                                     DWORD* pdwCount, OPCBROWSEELEMENT** ppBrowseElements) override;
+                                     OPCBROWSEFILTER dwBrowseFilter, LPWSTR szElementNameFilter, LPWSTR szVendorFilter,
+                                     BOOL bReturnAllProperties, BOOL bReturnPropertyValues, DWORD dwPropertyCount,
+                                     DWORD* pdwPropertyIDs, BOOL* pbMoreElements, DWORD* pdwCount,
+                                     OPCBROWSEELEMENT** ppBrowseElements) override;
 
     // IOPCItemIO: reads and writes by item ID, without a group.
     HRESULT STDMETHODCALLTYPE Read(DWORD dwCount, LPCWSTR* pszItemIDs, DWORD* pdwMaxAge, VARIANT** ppvValues,

@@ -34,9 +34,7 @@ HRESULT COPCServer::ChangeBrowsePosition(OPCBROWSEDIRECTION dwBrowseDirection, L
     case OPC_BROWSE_UP:
         target = space.GetParent(position);  // 0 at the root
         break;
-    case OPC_BROWSE_DOWN:
-        target = space.FindChild(position, Narrow(szString));
-        break;
+    case OPC_BROWSE_DOWN: target = space.FindChild(position, Narrow(szString)); break;
     default:  // OPC_BROWSE_TO and anything else: an item ID, the empty one being the root
         target = space.ResolveItemId(Narrow(szString));
         break;
@@ -59,9 +57,9 @@ HRESULT COPCServer::BrowseOPCItemIDs(OPCBROWSETYPE dwBrowseFilterType, LPCWSTR s
         std::lock_guard guard(lock_);
         position = browsePosition_ != 0 ? browsePosition_ : space.GetRoot();
     }
-    std::vector<std::wstring> found = browse::BrowseItemIds(space, position, dwBrowseFilterType,
-                                                            szFilterCriteria ? szFilterCriteria : L"",
-                                                            vtDataTypeFilter, dwAccessRightsFilter);
+    std::vector<std::wstring> found =
+        browse::BrowseItemIds(space, position, dwBrowseFilterType, szFilterCriteria ? szFilterCriteria : L"",
+                              vtDataTypeFilter, dwAccessRightsFilter);
     const bool any = !found.empty();
     ComPtr<korvex::com::StringEnumerator> names = korvex::com::make<korvex::com::StringEnumerator>(std::move(found));
     if (!names) return E_OUTOFMEMORY;

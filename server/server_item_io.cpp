@@ -26,8 +26,8 @@ ResolvedPoint ResolveForIO(const COPCAddressSpaceMgt& space, LPCWSTR itemId, boo
 
 }  // namespace
 
-HRESULT COPCServer::Read(DWORD dwCount, LPCWSTR* pszItemIDs, DWORD* pdwMaxAge, VARIANT** ppvValues,
-                         WORD** ppwQualities, FILETIME** ppftTimeStamps, HRESULT** ppErrors) {
+HRESULT COPCServer::Read(DWORD dwCount, LPCWSTR* pszItemIDs, DWORD* pdwMaxAge, VARIANT** ppvValues, WORD** ppwQualities,
+                         FILETIME** ppftTimeStamps, HRESULT** ppErrors) {
     if (context_.state.IsFailed()) return E_FAIL;
     if (!ppvValues || !ppwQualities || !ppftTimeStamps || !ppErrors) return E_POINTER;
     if (dwCount == 0 || pszItemIDs == nullptr || pdwMaxAge == nullptr) return E_INVALIDARG;
@@ -78,9 +78,9 @@ HRESULT COPCServer::WriteVQT(DWORD dwCount, LPCWSTR* pszItemIDs, OPCITEMVQT* pIt
             continue;
         }
         const OPCITEMVQT& vqt = pItemVQT[i];
-        errors[i] = TestAndWritePoint(space, *resolved.point, vqt.vDataValue,
-                                      vqt.bQualitySpecified ? &vqt.wQuality : nullptr,
-                                      vqt.bTimeStampSpecified ? &vqt.ftTimeStamp : nullptr);
+        errors[i] =
+            TestAndWritePoint(space, *resolved.point, vqt.vDataValue, vqt.bQualitySpecified ? &vqt.wQuality : nullptr,
+                              vqt.bTimeStampSpecified ? &vqt.ftTimeStamp : nullptr);
     }
     const HRESULT result = korvex::com::itemsResult(errors.items());
     *ppErrors = errors.release();

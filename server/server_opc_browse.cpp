@@ -18,8 +18,7 @@ std::wstring Text(LPCWSTR text) { return text ? std::wstring(text) : std::wstrin
 }  // namespace
 
 HRESULT COPCServer::GetProperties(DWORD dwItemCount, LPWSTR* pszItemIDs, BOOL bReturnPropertyValues,
-                                  DWORD dwPropertyCount, DWORD* pdwPropertyIDs,
-                                  OPCITEMPROPERTIES** ppItemProperties) {
+                                  DWORD dwPropertyCount, DWORD* pdwPropertyIDs, OPCITEMPROPERTIES** ppItemProperties) {
     if (context_.state.IsFailed()) return E_FAIL;
     if (ppItemProperties == nullptr || pszItemIDs == nullptr) return E_POINTER;
     *ppItemProperties = nullptr;
@@ -48,10 +47,9 @@ HRESULT COPCServer::GetProperties(DWORD dwItemCount, LPWSTR* pszItemIDs, BOOL bR
             record.hrErrorID = E_FAIL;
             continue;
         }
-        const HRESULT built = dwPropertyCount > 0
-                                  ? properties::GetSelectedProperties(point, dwPropertyCount, pdwPropertyIDs,
-                                                                      withValues, record)
-                                  : properties::GetAllProperties(point, withValues, record);
+        const HRESULT built = dwPropertyCount > 0 ? properties::GetSelectedProperties(
+                                                        point, dwPropertyCount, pdwPropertyIDs, withValues, record)
+                                                  : properties::GetAllProperties(point, withValues, record);
         if (FAILED(built)) return built;
     }
     *ppItemProperties = records.release();

@@ -63,7 +63,8 @@ bool WaitForCallbackDeliveries(std::chrono::milliseconds timeout) {
     // A write's completion is posted when the write ends.
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     if (!WaitForRuntimeWrites(timeout)) return false;
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
     return ClientDelivery::WaitAllIdle(std::max(left, std::chrono::milliseconds::zero()));
 }
 
