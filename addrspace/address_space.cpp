@@ -57,8 +57,8 @@ bool COPCAddressSpaceMgt::BuildAddressSpace(rtdb::CDataAccessEx& access) {
         if (!station) return false;
         const bool transfer = static_cast<unsigned char>(station[rt::station::kNonTransferFlag]) == 0;
         if (access.onlyShowTransferTag() && !transfer) continue;
-        stations.push_back({station, std::max(access.GetAnalogCount(station), 0),
-                            std::max(access.GetSwitchCount(station), 0)});
+        stations.push_back(
+            {station, std::max(access.GetAnalogCount(station), 0), std::max(access.GetSwitchCount(station), 0)});
     }
 
     std::vector<Node> nodes;
@@ -94,22 +94,25 @@ bool COPCAddressSpaceMgt::BuildAddressSpace(rtdb::CDataAccessEx& access) {
                 const std::byte* record = kind == rt::kAnalogKind ? access.GetAnalogByIndex(plan.record, j)
                                                                   : access.GetSwitchByIndex(plan.record, j);
                 if (!record) return false;
-                const std::string_view pointName = RecordText(record, rt::analog::kName, rt::kNameField);
+                const bool analog = kind == rt::kAnalogKind;
+                const std::string_view pointName =
+                    RecordText(record, analog ? rt::analog::kName : rt::status::kName, rt::kNameField);
                 Node& leaf = addNode(pointName, kindId);
                 leaf.nextSibling = j + 1 < count ? leaf.id + 1 : 0;
 
                 PointDescriptor& d = descriptors.emplace_back();
                 d.tagKey = leaf.id;
-                d.canonicalType = kind == rt::kAnalogKind ? VT_R4 : VT_BOOL;
-                const std::size_t writableAt =
-                    kind == rt::kAnalogKind ? rt::analog::kWritableFlag : rt::status::kWritableFlag;
+                d.canonicalType = analog ? VT_R4 : VT_BOOL;
+                const std::size_t writableAt = analog ? rt::analog::kWritableFlag : rt::status::kWritableFlag;
                 const bool writable = static_cast<unsigned char>(record[writableAt]) != 0;
-                d.accessRights = access.writeable() && writable ? 3 : 1;
+                d.accessRights = access.writeable() && writable ? OPC_READABLE | OPC_WRITEABLE : OPC_READABLE;
                 d.scanRate = kScanRate;
                 d.hasDescription = 1;
-                CopyText(d.description, RecordText(record, rt::analog::kDescription, kDescriptionMax + 1),
+                CopyText(d.description,
+                         RecordText(record, analog ? rt::analog::kDescription : rt::status::kDescription,
+                                    kDescriptionMax + 1),
                          kDescriptionMax);
-                if (kind == rt::kAnalogKind) {
+                if (analog) {
                     d.highLimit = RecordDouble(record, rt::analog::kHighLimit);
                     d.lowLimit = RecordDouble(record, rt::analog::kLowLimit);
                     d.hasLimits = d.highLimit > d.lowLimit ? 1 : 0;  // false for NaN too
@@ -160,9 +163,7 @@ const COPCAddressSpaceMgt::Node* COPCAddressSpaceMgt::NodeAt(NodeNumber node) co
     return &nodes_[node - 1];
 }
 
-COPCAddressSpaceMgt::NodeNumber COPCAddressSpaceMgt::GetRoot() const {
-    return IsBuilt() && !nodes_.empty() ? 1 : 0;
-}
+COPCAddressSpaceMgt::NodeNumber COPCAddressSpaceMgt::GetRoot() const { return IsBuilt() && !nodes_.empty() ? 1 : 0; }
 
 COPCAddressSpaceMgt::NodeNumber COPCAddressSpaceMgt::GetParent(NodeNumber node) const {
     const Node* n = NodeAt(node);
@@ -282,8 +283,7 @@ bool COPCAddressSpaceMgt::WritePointValue(DWORD pointNumber, const VARIANT& valu
     return rtdb::SendRuntimeMessage(access_->scadaWindow(), message);
 }
 
-bool COPCAddressSpaceMgt::ReadPointIntoCache(COPCItem& point, values::ValueRecord& reading,
-                                             bool onceThisTick) const {
+bool COPCAddressSpaceMgt::ReadPointIntoCache(COPCItem& point, values::ValueRecord& reading, bool onceThisTick) const {
     VARIANT value;
     VariantInit(&value);
     WORD quality = values::kQualityBad;

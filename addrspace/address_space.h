@@ -4,7 +4,7 @@
 #pragma once
 
 #include "addrspace/browse_continuation.h"
-#include "group/opc_item.h"
+#include "addrspace/opc_item.h"
 #include "rtdb/data_access.h"
 
 #include <atomic>
@@ -27,7 +27,7 @@ public:
     static constexpr float kScanRate = 200.0f;
 
     COPCAddressSpaceMgt() = default;
-    virtual ~COPCAddressSpaceMgt() = default;
+    ~COPCAddressSpaceMgt() = default;
     COPCAddressSpaceMgt(const COPCAddressSpaceMgt&) = delete;
     COPCAddressSpaceMgt& operator=(const COPCAddressSpaceMgt&) = delete;
 
@@ -139,6 +139,6 @@ private:
     std::unique_ptr<COPCItem[]> points_;
     std::vector<rtdb::PointRecord> pointRecords_;
     std::vector<DWORD> pointByNodeId_;  // node id -> point number, 0 for none
-    std::atomic<DWORD> pointCount_{0};   // published after every point item is complete
+    std::atomic<DWORD> pointCount_{0};  // published after every point item is complete
     mutable BrowseContinuation continuation_;
 };

@@ -17,23 +17,23 @@ struct Described {
 };
 
 constexpr Described kDescriptions[] = {
-    {1, L"Item Canonical Data Type"},
-    {2, L"Item Value"},
-    {3, L"Item Quality"},
-    {4, L"Item Timestamp"},
-    {5, L"Item Access Rights"},
-    {6, L"Server Scan Rate"},
-    {7, L"Item EU Type"},
-    {8, L"Item EU Info"},
-    {100, L"EU Units"},
-    {101, L"Item Description"},
-    {102, L"High EU"},
-    {103, L"Low EU"},
-    {104, L"High Instrument Range"},
-    {105, L"Low Instrument Range"},
-    {106, L"Contact Close Label"},
-    {107, L"Contact Open Label"},
-    {108, L"Item Timezone"},
+    {OPC_PROPERTY_DATATYPE, L"Item Canonical Data Type"},
+    {OPC_PROPERTY_VALUE, L"Item Value"},
+    {OPC_PROPERTY_QUALITY, L"Item Quality"},
+    {OPC_PROPERTY_TIMESTAMP, L"Item Timestamp"},
+    {OPC_PROPERTY_ACCESS_RIGHTS, L"Item Access Rights"},
+    {OPC_PROPERTY_SCAN_RATE, L"Server Scan Rate"},
+    {OPC_PROPERTY_EU_TYPE, L"Item EU Type"},
+    {OPC_PROPERTY_EU_INFO, L"Item EU Info"},
+    {OPC_PROPERTY_EU_UNITS, L"EU Units"},
+    {OPC_PROPERTY_DESCRIPTION, L"Item Description"},
+    {OPC_PROPERTY_HIGH_EU, L"High EU"},
+    {OPC_PROPERTY_LOW_EU, L"Low EU"},
+    {OPC_PROPERTY_HIGH_IR, L"High Instrument Range"},
+    {OPC_PROPERTY_LOW_IR, L"Low Instrument Range"},
+    {OPC_PROPERTY_CLOSE_LABEL, L"Contact Close Label"},
+    {OPC_PROPERTY_OPEN_LABEL, L"Contact Open Label"},
+    {OPC_PROPERTY_TIMEZONE, L"Item Timezone"},
 };
 
 void ClearProperty(OPCITEMPROPERTY& property) noexcept {
@@ -77,18 +77,42 @@ HRESULT PropertyValue(const COPCItem& point, const values::ValueRecord& cache, c
                       VARIANT* value) {
     const PointDescriptor& d = point.descriptor();
     switch (record.id) {
-    case 1: value->vt = VT_I2; value->iVal = static_cast<SHORT>(d.canonicalType); return S_OK;
-    case 2: *value = cache.value; return S_OK;  // VT_EMPTY, VT_R4 or VT_BOOL: nothing to copy deeply
-    case 3: value->vt = VT_I2; value->iVal = static_cast<SHORT>(cache.quality); return S_OK;
-    case 4: value->vt = VT_DATE; value->date = values::TimestampAsDate(cache.timestamp); return S_OK;
-    case 5: value->vt = VT_I4; value->lVal = static_cast<LONG>(d.accessRights); return S_OK;
-    case 6: value->vt = VT_R4; value->fltVal = d.scanRate; return S_OK;
-    case 7: value->vt = VT_I4; value->lVal = point.HasAnalogEU() ? OPC_ANALOG : OPC_NOENUM; return S_OK;
-    case 8: return S_OK;  // no engineering-unit information is kept
-    case 100: return Text(d.Units(), value);
-    case 101: return Text(d.Description(), value);
-    case 104: value->vt = VT_R8; value->dblVal = d.highLimit; return S_OK;
-    case 105: value->vt = VT_R8; value->dblVal = d.lowLimit; return S_OK;
+    case OPC_PROPERTY_DATATYPE:
+        value->vt = VT_I2;
+        value->iVal = static_cast<SHORT>(d.canonicalType);
+        return S_OK;
+    case OPC_PROPERTY_VALUE: *value = cache.value; return S_OK;  // VT_EMPTY, VT_R4 or VT_BOOL: nothing to copy deeply
+    case OPC_PROPERTY_QUALITY:
+        value->vt = VT_I2;
+        value->iVal = static_cast<SHORT>(cache.quality);
+        return S_OK;
+    case OPC_PROPERTY_TIMESTAMP:
+        value->vt = VT_DATE;
+        value->date = values::TimestampAsDate(cache.timestamp);
+        return S_OK;
+    case OPC_PROPERTY_ACCESS_RIGHTS:
+        value->vt = VT_I4;
+        value->lVal = static_cast<LONG>(d.accessRights);
+        return S_OK;
+    case OPC_PROPERTY_SCAN_RATE:
+        value->vt = VT_R4;
+        value->fltVal = d.scanRate;
+        return S_OK;
+    case OPC_PROPERTY_EU_TYPE:
+        value->vt = VT_I4;
+        value->lVal = point.HasAnalogEU() ? OPC_ANALOG : OPC_NOENUM;
+        return S_OK;
+    case OPC_PROPERTY_EU_INFO: return S_OK;  // no engineering-unit information is kept
+    case OPC_PROPERTY_EU_UNITS: return Text(d.Units(), value);
+    case OPC_PROPERTY_DESCRIPTION: return Text(d.Description(), value);
+    case OPC_PROPERTY_HIGH_IR:
+        value->vt = VT_R8;
+        value->dblVal = d.highLimit;
+        return S_OK;
+    case OPC_PROPERTY_LOW_IR:
+        value->vt = VT_R8;
+        value->dblVal = d.lowLimit;
+        return S_OK;
     default: return OPC_E_INVALID_PID;
     }
 }
@@ -105,7 +129,8 @@ HRESULT FillProperty(const COPCItem& point, const values::ValueRecord* cache, co
     property.vtDataType = record.type;
     property.dwPropertyID = record.id;
     property.hrErrorID = S_OK;
-    property.szItemID = korvex::com::taskStringCopy(korvex::com::toWide(PropertyItemId(point.itemId(), record))).release();
+    property.szItemID =
+        korvex::com::taskStringCopy(korvex::com::toWide(PropertyItemId(point.itemId(), record))).release();
     if (!property.szItemID) return E_OUTOFMEMORY;
     if (const HRESULT hr = DescribeProperty(record.id, &property.szDescription); FAILED(hr)) return hr;
     VariantInit(&property.vValue);

@@ -3,7 +3,7 @@
 // property records. Shared by IOPCItemProperties and IOPCBrowse.
 #pragma once
 
-#include "group/opc_item.h"
+#include "addrspace/opc_item.h"
 #include "opcda.h"
 
 #include <string>

@@ -5,12 +5,11 @@
 
 namespace app {
 
-HRESULT STDMETHODCALLTYPE CServerClassFactory::CreateInstance(IUnknown* outer, REFIID riid,
-                                                              void** object) noexcept {
+HRESULT STDMETHODCALLTYPE CServerClassFactory::CreateInstance(IUnknown* outer, REFIID riid, void** object) noexcept {
     if (object == nullptr) return E_POINTER;
     *object = nullptr;
     if (outer != nullptr) return CLASS_E_NOAGGREGATION;
-    return server::CreateServer(riid, object);
+    return server::CreateServer(context_, riid, object);
 }
 
 HRESULT STDMETHODCALLTYPE CServerClassFactory::LockServer(BOOL lock) noexcept {
@@ -22,8 +21,8 @@ HRESULT STDMETHODCALLTYPE CServerClassFactory::LockServer(BOOL lock) noexcept {
     return S_OK;
 }
 
-HRESULT ClassObjectRegistration::Register() {
-    korvex::com::ComPtr<CServerClassFactory> factory = korvex::com::make<CServerClassFactory>();
+HRESULT ClassObjectRegistration::Register(const ServerContext& context) {
+    korvex::com::ComPtr<CServerClassFactory> factory = korvex::com::make<CServerClassFactory>(context);
     if (!factory) return E_OUTOFMEMORY;
     HRESULT hr = CoRegisterClassObject(CLSID_KorvexOPCServer, factory->identity(), CLSCTX_LOCAL_SERVER,
                                        REGCLS_MULTIPLEUSE | REGCLS_SUSPENDED, &cookie_);

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "com/com_object.h"
+#include "group/server_context.h"
 
 #include <objbase.h>
 
@@ -12,8 +13,14 @@ namespace app {
 class CServerClassFactory final
     : public korvex::com::ComObject<CServerClassFactory, IClassFactory, korvex::com::no_module_lock> {
 public:
+    // Each server object it makes serves `context`, which outlives the factory.
+    explicit CServerClassFactory(const ServerContext& context) : context_(context) {}
+
     HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID riid, void** object) noexcept override;
     HRESULT STDMETHODCALLTYPE LockServer(BOOL lock) noexcept override;
+
+private:
+    const ServerContext context_;
 };
 
 // Publishes the class factory for CLSID_KorvexOPCServer as a local server for many clients, and
@@ -26,7 +33,7 @@ public:
     ClassObjectRegistration& operator=(const ClassObjectRegistration&) = delete;
 
     // Registers suspended, then resumes: clients are served from here on.
-    HRESULT Register();
+    HRESULT Register(const ServerContext& context);
     void Revoke();
 
 private:

@@ -35,7 +35,7 @@ int RunMessageLoop(CMainFrame& frame, HINSTANCE instance) {
     if (frame.Create(instance) == nullptr) return 0;  // the SCADA runtime is not running
 
     // The update thread (server/): data changes, keep-alives and queued requests at the base rate.
-    server::StartUpdateThread();
+    server::StartUpdateThread(frame.context());
 
     frame.HoldModuleLock();
     server::SetMainWindow(frame.hwnd());
@@ -78,12 +78,12 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
 
     FILETIME startTime{};
     CoFileTimeNow(&startTime);
-    server::SetStartTime(startTime);
+    frame.context().state.SetStartTime(startTime);
 
     monitor.Start();  // without it the process still ends through its main window
 
     app::ClassObjectRegistration classObject;
-    classObject.Register();  // on failure clients cannot connect; the window still comes up
+    classObject.Register(frame.context());  // on failure clients cannot connect; the window still comes up
 
     const int result = RunMessageLoop(frame, instance);
 

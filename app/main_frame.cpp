@@ -1,12 +1,12 @@
 #include "app/main_frame.h"
 
+#include "addrspace/address_space.h"
 #include "app/about_dlg.h"
 #include "app/message_box.h"
 #include "app/registration.h"
 #include "app/resource.h"
 #include "app/shutdown_monitor.h"
 #include "app/string_resources.h"
-#include "addrspace/address_space.h"
 #include "com/module_lock.h"
 #include "server/server_module.h"
 
@@ -41,8 +41,8 @@ CMainFrame::~CMainFrame() {
 HWND CMainFrame::Create(HINSTANCE instance) {
     if (!RegisterWindowClass(instance, &CMainFrame::WindowProc)) return nullptr;
     // Not visible: only the tray icon shows at start.
-    CreateWindowExW(0, kWindowClass, kServerCaption, WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, CW_USEDEFAULT,
-                    CW_USEDEFAULT, CW_USEDEFAULT, nullptr, nullptr, instance, this);
+    CreateWindowExW(0, kWindowClass, kServerCaption, WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT,
+                    CW_USEDEFAULT, nullptr, nullptr, instance, this);
     return hwnd_;
 }
 
@@ -72,31 +72,21 @@ LRESULT CALLBACK CMainFrame::WindowProc(HWND window, UINT message, WPARAM wParam
 
 LRESULT CMainFrame::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
-    case server::kClientCountMessage:
-        OnClientCountChanged();
-        return 0;
-    case server::kTrayCallbackMessage:
-        OnTrayNotify(LOWORD(lParam));
-        return 0;
+    case server::kClientCountMessage: OnClientCountChanged(); return 0;
+    case server::kTrayCallbackMessage: OnTrayNotify(LOWORD(lParam)); return 0;
     case WM_SYSCOMMAND:
         if (OnSysCommand(wParam)) return 0;
         break;
-    case WM_CREATE:
-        return OnCreate();
-    case WM_DESTROY:
-        OnDestroy();
-        return 0;
-    case WM_CLOSE:
-        OnClose();
-        return 0;
+    case WM_CREATE: return OnCreate();
+    case WM_DESTROY: OnDestroy(); return 0;
+    case WM_CLOSE: OnClose(); return 0;
     case WM_COMMAND:
         if (OnCommand(LOWORD(wParam))) return 0;
         break;
     case WM_SIZE:
         if (view_ != nullptr) MoveWindow(view_, 0, 0, LOWORD(lParam), HIWORD(lParam), TRUE);
         return 0;
-    default:
-        break;
+    default: break;
     }
     return DefWindowProcW(hwnd_, message, wParam, lParam);
 }
@@ -108,7 +98,7 @@ int CMainFrame::OnCreate() {
         return -1;
     }
     // Without an address space the server still comes up and tells its clients so.
-    if (!server::AddressSpace().BuildAddressSpace(*access_)) server::SetServerState(OPC_STATUS_NOCONFIG);
+    if (!addressSpace_.BuildAddressSpace(*access_)) serverState_.SetStatus(OPC_STATUS_NOCONFIG);
 
     if (rtdb::SystemInfo info; rtdb::LoadSystemInfo(info)) systemInfo_ = info;
 
@@ -178,14 +168,9 @@ void CMainFrame::OnClientCountChanged() {
 void CMainFrame::OnTrayNotify(UINT mouseMessage) {
     switch (mouseMessage) {
     case WM_LBUTTONDOWN:
-    case WM_LBUTTONDBLCLK:
-        ShowWindow(hwnd_, SW_SHOW);
-        break;
-    case WM_RBUTTONUP:
-        ShowTrayMenu();
-        break;
-    default:
-        break;
+    case WM_LBUTTONDBLCLK: ShowWindow(hwnd_, SW_SHOW); break;
+    case WM_RBUTTONUP: ShowTrayMenu(); break;
+    default: break;
     }
 }
 
@@ -214,9 +199,7 @@ bool CMainFrame::OnSysCommand(WPARAM command) {
 
 bool CMainFrame::OnCommand(UINT id) {
     switch (id) {
-    case ID_APP_EXIT:
-        PostMessageW(hwnd_, WM_CLOSE, 0, 0);
-        return true;
+    case ID_APP_EXIT: PostMessageW(hwnd_, WM_CLOSE, 0, 0); return true;
     case ID_APP_ABOUT: {
         const HWND active = GetActiveWindow();
         CAboutDlg(systemInfo()).DoModal(active != nullptr ? active : hwnd_);
@@ -230,14 +213,9 @@ bool CMainFrame::OnCommand(UINT id) {
         app::UnregisterServer();
         SetRegisteredMarks(false);
         return true;
-    case ID_WINDOW_SHOW:
-        ShowWindow(hwnd_, SW_SHOW);
-        return true;
-    case ID_WINDOW_HIDE:
-        ShowWindow(hwnd_, SW_HIDE);
-        return true;
-    default:
-        return false;
+    case ID_WINDOW_SHOW: ShowWindow(hwnd_, SW_SHOW); return true;
+    case ID_WINDOW_HIDE: ShowWindow(hwnd_, SW_HIDE); return true;
+    default: return false;
     }
 }
 

@@ -3,8 +3,10 @@
 // closing it is the orderly way to end the server.
 #pragma once
 
+#include "addrspace/address_space.h"
 #include "app/client_view.h"
 #include "app/tray_icon.h"
+#include "group/server_context.h"
 #include "rtdb/data_access.h"
 
 #include <windows.h>
@@ -24,8 +26,8 @@ public:
 
     // `monitor` (may be null) learns when the window gave up the last module lock.
     explicit CMainFrame(app::ShutdownMonitor* monitor = nullptr);
-    // The runtime access object lives as long as the frame object, beyond the window: readers on
-    // other threads may still use it while the process winds down.
+    // The runtime access object and the address space live as long as the frame object, beyond the
+    // window: readers on other threads may still use them while the process winds down.
     ~CMainFrame();
     CMainFrame(const CMainFrame&) = delete;
     CMainFrame& operator=(const CMainFrame&) = delete;
@@ -40,6 +42,9 @@ public:
     void HoldModuleLock();
 
     rtdb::CDataAccessEx* dataAccess() const { return access_.get(); }
+    // What the server objects and the update thread work on: the address space the window's
+    // creation builds and the server's state.
+    const ServerContext& context() const { return context_; }
     const rtdb::SystemInfo* systemInfo() const { return systemInfo_ ? &*systemInfo_ : nullptr; }
 
 private:
@@ -64,6 +69,9 @@ private:
     COrvicOPCServerView viewDialog_;
     app::TrayIcon tray_;
     std::unique_ptr<rtdb::CDataAccessEx> access_;
+    COPCAddressSpaceMgt addressSpace_;
+    ServerState serverState_;
+    const ServerContext context_{addressSpace_, serverState_};
     std::optional<rtdb::SystemInfo> systemInfo_;
     bool holdsModuleLock_ = false;
     // WM_CLOSE while the exit question is open: asked again once it is answered.

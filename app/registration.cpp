@@ -1,6 +1,7 @@
 #include "app/registration.h"
 
 #include "app/server_clsid.h"
+#include "com/unique_any.h"
 
 #include <windows.h>
 #include <objbase.h>
@@ -53,16 +54,15 @@ std::wstring ServerClassKey() { return L"CLSID\\" + ClassIdText(); }
 bool WriteRegistryValue(const std::wstring& keyPath, const wchar_t* subkey, const wchar_t* value) {
     std::wstring path = keyPath;
     if (subkey != nullptr) path.append(L"\\").append(subkey);
-    HKEY key = nullptr;
-    if (RegCreateKeyExW(HKEY_CLASSES_ROOT, path.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS,
-                        nullptr, &key, nullptr) != ERROR_SUCCESS)
+    korvex::com::UniqueHkey key;
+    if (RegCreateKeyExW(HKEY_CLASSES_ROOT, path.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr,
+                        key.put(), nullptr) != ERROR_SUCCESS)
         return false;
     LSTATUS status = ERROR_SUCCESS;
     if (value != nullptr) {
         const DWORD bytes = static_cast<DWORD>((wcslen(value) + 1) * sizeof(wchar_t));
-        status = RegSetValueExW(key, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(value), bytes);
+        status = RegSetValueExW(key.get(), nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(value), bytes);
     }
-    RegCloseKey(key);
     return status == ERROR_SUCCESS;
 }
 

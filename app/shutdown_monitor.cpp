@@ -21,17 +21,15 @@ ShutdownMonitor::~ShutdownMonitor() {
         g_monitor.store(nullptr);
     }
     if (thread_.joinable()) {
-        SetEvent(stop_);
+        SetEvent(stop_.get());
         thread_.join();
     }
-    if (stop_ != nullptr) CloseHandle(stop_);
-    if (lockCountZero_ != nullptr) CloseHandle(lockCountZero_);
 }
 
 bool ShutdownMonitor::Start() {
-    lockCountZero_ = CreateEventW(nullptr, FALSE, FALSE, nullptr);
-    stop_ = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    if (lockCountZero_ == nullptr || stop_ == nullptr) return false;
+    lockCountZero_.reset(CreateEventW(nullptr, FALSE, FALSE, nullptr));
+    stop_.reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    if (!lockCountZero_ || !stop_) return false;
     try {
         thread_ = std::thread([this] { Run(); });
     } catch (const std::system_error&) {
@@ -45,12 +43,12 @@ bool ShutdownMonitor::Start() {
 void ShutdownMonitor::OnLockCountZero() noexcept {
     if (ShutdownMonitor* monitor = g_monitor.load()) {
         monitor->activity_.store(true);
-        SetEvent(monitor->lockCountZero_);
+        SetEvent(monitor->lockCountZero_.get());
     }
 }
 
 void ShutdownMonitor::Run() {
-    const HANDLE waitForZero[] = {stop_, lockCountZero_};
+    const HANDLE waitForZero[] = {stop_.get(), lockCountZero_.get()};
     for (;;) {
         if (WaitForMultipleObjects(2, waitForZero, FALSE, INFINITE) != WAIT_OBJECT_0 + 1) return;
         // Wait until the count has stayed at zero for a whole time-out: every new fall to zero

@@ -3,6 +3,8 @@
 // WM_QUIT to the main thread.
 #pragma once
 
+#include "com/unique_any.h"
+
 #include <windows.h>
 
 #include <atomic>
@@ -41,8 +43,8 @@ private:
     // Set when the count falls to zero, cleared at the start of each idle wait: a lock taken and
     // given back during the wait keeps the process up for another time-out.
     std::atomic<bool> activity_{false};
-    HANDLE lockCountZero_ = nullptr;  // auto-reset
-    HANDLE stop_ = nullptr;
+    korvex::com::UniqueHandle lockCountZero_;  // auto-reset
+    korvex::com::UniqueHandle stop_;
     std::thread thread_;
 };
 

@@ -7,7 +7,6 @@
 #include "addrspace/address_space.h"
 #include "group/freshness.h"
 #include "opcerror.h"
-#include "server/process_state.h"
 
 namespace {
 
@@ -53,7 +52,7 @@ void COPCGroup::ExecuteHandedOverWrite(bool carryOut, CallbackOutbox& outbox) {
 
 std::optional<GroupCallback> COPCGroup::ExecuteRead(const AsyncRequest& request) {
     if (request.cancelled) return CallbackFor(GroupCallback::Kind::CancelComplete, request);
-    if (server::AddressSpace().GetPointCount() == 0) return std::nullopt;
+    if (context_.addressSpace.GetPointCount() == 0) return std::nullopt;
     const bool refresh = request.operation == Operation::Refresh;
     bool groupActive = false;
     const std::size_t count = request.serverHandles.size();
@@ -113,7 +112,7 @@ std::optional<GroupCallback> COPCGroup::ExecuteRead(const AsyncRequest& request)
 
 std::optional<GroupCallback> COPCGroup::ExecuteWrite(AsyncRequest& request) {
     if (request.cancelled) return CallbackFor(GroupCallback::Kind::CancelComplete, request);
-    if (server::AddressSpace().GetPointCount() == 0) return std::nullopt;
+    if (context_.addressSpace.GetPointCount() == 0) return std::nullopt;
     bool groupActive = false;
     const std::size_t count = request.serverHandles.size();
     const std::vector<ItemView> views = ViewItems(static_cast<DWORD>(count), request.serverHandles.data(), groupActive);

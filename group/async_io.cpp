@@ -5,7 +5,6 @@
 
 #include "com/task_memory.h"
 #include "group/item_checks.h"
-#include "server/process_state.h"
 
 #include <new>
 
@@ -108,8 +107,9 @@ HRESULT COPCGroup::Read(DWORD dwCount, OPCHANDLE* phServer, DWORD dwTransactionI
 
 HRESULT COPCGroup::ReadMaxAge(DWORD dwCount, OPCHANDLE* phServer, DWORD* pdwMaxAge, DWORD dwTransactionID,
                               DWORD* pdwCancelID, HRESULT** ppErrors) {
-    return QueueItems(dwCount, phServer, pdwMaxAge != nullptr, false, NewRequest(Operation::Read, Source::ByMaxAge, dwTransactionID),
-                      pdwCancelID, ppErrors, [pdwMaxAge](AsyncRequest& request, DWORD i) {
+    return QueueItems(dwCount, phServer, pdwMaxAge != nullptr, false,
+                      NewRequest(Operation::Read, Source::ByMaxAge, dwTransactionID), pdwCancelID, ppErrors,
+                      [pdwMaxAge](AsyncRequest& request, DWORD i) {
                           request.maxAges.push_back(pdwMaxAge[i]);
                           return S_OK;
                       });
@@ -117,9 +117,10 @@ HRESULT COPCGroup::ReadMaxAge(DWORD dwCount, OPCHANDLE* phServer, DWORD* pdwMaxA
 
 HRESULT COPCGroup::Write(DWORD dwCount, OPCHANDLE* phServer, VARIANT* pItemValues, DWORD dwTransactionID,
                          DWORD* pdwCancelID, HRESULT** ppErrors) {
-    return QueueItems(dwCount, phServer, pItemValues != nullptr, true,
-                      NewRequest(Operation::Write, Source::Device, dwTransactionID), pdwCancelID, ppErrors,
-                      [pItemValues](AsyncRequest& request, DWORD i) { return AppendWrite(request, pItemValues[i], nullptr); });
+    return QueueItems(
+        dwCount, phServer, pItemValues != nullptr, true, NewRequest(Operation::Write, Source::Device, dwTransactionID),
+        pdwCancelID, ppErrors,
+        [pItemValues](AsyncRequest& request, DWORD i) { return AppendWrite(request, pItemValues[i], nullptr); });
 }
 
 HRESULT COPCGroup::WriteVQT(DWORD dwCount, OPCHANDLE* phServer, OPCITEMVQT* pItemVQT, DWORD dwTransactionID,

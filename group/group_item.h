@@ -2,7 +2,7 @@
 // that client. The point's description, item ID and server handle are its point item's.
 #pragma once
 
-#include "group/opc_item.h"
+#include "addrspace/opc_item.h"
 #include "values/value_record.h"
 
 #include "opcda.h"

@@ -2,15 +2,14 @@
 #include "group/opc_group.h"
 
 #include "com/task_memory.h"
+#include "group/update_rate.h"
 #include "opcerror.h"
-#include "server/process_state.h"
 #include "values/value_record.h"
 
 using korvex::com::ComPtr;
 
-HRESULT COPCGroup::GetState(DWORD* pUpdateRate, BOOL* pActive, LPWSTR* ppName, LONG* pTimeBias,
-                            FLOAT* pPercentDeadband, DWORD* pLCID, OPCHANDLE* phClientGroup,
-                            OPCHANDLE* phServerGroup) {
+HRESULT COPCGroup::GetState(DWORD* pUpdateRate, BOOL* pActive, LPWSTR* ppName, LONG* pTimeBias, FLOAT* pPercentDeadband,
+                            DWORD* pLCID, OPCHANDLE* phClientGroup, OPCHANDLE* phServerGroup) {
     if (const HRESULT gate = CheckGates(); FAILED(gate)) return gate;
     if (!pUpdateRate || !pActive || !ppName || !pTimeBias || !pPercentDeadband || !pLCID || !phClientGroup ||
         !phServerGroup)
@@ -49,7 +48,7 @@ HRESULT COPCGroup::SetState(DWORD* pRequestedUpdateRate, DWORD* pRevisedUpdateRa
     if (phClientGroup) state_.clientGroupHandle = *phClientGroup;
     if (!pRequestedUpdateRate) return S_OK;
     // A new rate takes effect when the running countdown to the group's next update expires.
-    state_.updateRate = server::ReviseUpdateRate(*pRequestedUpdateRate);
+    state_.updateRate = ReviseUpdateRate(*pRequestedUpdateRate);
     *pRevisedUpdateRate = state_.updateRate;
     return state_.updateRate == *pRequestedUpdateRate ? S_OK : OPC_S_UNSUPPORTEDRATE;
 }
@@ -80,7 +79,7 @@ HRESULT COPCGroup::CloneGroup(LPCWSTR szName, REFIID riid, LPUNKNOWN* ppUnk) {
         return OPC_E_DUPLICATENAME;
     }
 
-    ComPtr<COPCGroup> clone = korvex::com::make<COPCGroup>(table_);
+    ComPtr<COPCGroup> clone = korvex::com::make<COPCGroup>(context_, table_);
     if (!clone) return E_OUTOFMEMORY;
     const HRESULT query = clone->QueryInterface(riid, reinterpret_cast<void**>(ppUnk));
     if (FAILED(query)) {
@@ -112,7 +111,7 @@ HRESULT COPCGroup::SetKeepAlive(DWORD dwKeepAliveTime, DWORD* pdwRevisedKeepAliv
     if (const HRESULT gate = CheckGates(); FAILED(gate)) return gate;
     if (pdwRevisedKeepAliveTime == nullptr) return E_POINTER;
     std::lock_guard guard(lock_);
-    state_.keepAliveTime = server::ReviseKeepAlive(dwKeepAliveTime);
+    state_.keepAliveTime = ReviseKeepAlive(dwKeepAliveTime);
     *pdwRevisedKeepAliveTime = state_.keepAliveTime;
     keepAliveElapsed_ = 0;
     keepAliveArmed_ = false;
@@ -127,8 +126,6 @@ HRESULT COPCGroup::GetKeepAlive(DWORD* pdwKeepAliveTime) {
     return S_OK;
 }
 
-HRESULT COPCGroup::GetState(BOOL* pPublic) {
-    return pPublic == nullptr ? E_POINTER : E_NOTIMPL;
-}
+HRESULT COPCGroup::GetState(BOOL* pPublic) { return pPublic == nullptr ? E_POINTER : E_NOTIMPL; }
 
 HRESULT COPCGroup::MoveToPublic() { return E_NOTIMPL; }

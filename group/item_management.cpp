@@ -3,13 +3,12 @@
 // concurrent RemoveItems or the group's destruction takes away.
 #include "group/opc_group.h"
 
+#include "addrspace/address_space.h"
 #include "com/string_convert.h"
 #include "com/task_memory.h"
 #include "group/item_attributes_enumerator.h"
 #include "group/item_resolution.h"
-#include "addrspace/address_space.h"
 #include "opcerror.h"
-#include "server/process_state.h"
 #include "values/coercion.h"
 
 using korvex::com::ComPtr;
@@ -23,7 +22,7 @@ HRESULT COPCGroup::ResolveItems(DWORD count, const OPCITEMDEF* definitions, bool
     if (count == 0 || definitions == nullptr) return E_INVALIDARG;
     *ppResults = nullptr;
     *ppErrors = nullptr;
-    const COPCAddressSpaceMgt& space = server::AddressSpace();
+    const COPCAddressSpaceMgt& space = context_.addressSpace;
     if (!space.IsBuilt()) return E_FAIL;
     TaskArray<OPCITEMRESULT> results;
     ErrorArray errors;
@@ -114,8 +113,7 @@ HRESULT COPCGroup::SetClientHandles(DWORD dwCount, OPCHANDLE* phServer, OPCHANDL
 HRESULT COPCGroup::SetDatatypes(DWORD dwCount, OPCHANDLE* phServer, VARTYPE* pRequestedDatatypes, HRESULT** ppErrors) {
     if (pRequestedDatatypes == nullptr && dwCount != 0 && phServer != nullptr) return E_INVALIDARG;
     return ForEachHandle(dwCount, phServer, ppErrors, [pRequestedDatatypes](GroupItem& item, DWORD i) {
-        if (!values::IsRequestedTypeAccepted(item.point->canonicalType(), pRequestedDatatypes[i]))
-            return OPC_E_BADTYPE;
+        if (!values::IsRequestedTypeAccepted(item.point->canonicalType(), pRequestedDatatypes[i])) return OPC_E_BADTYPE;
         item.requestedType = pRequestedDatatypes[i];
         return S_OK;
     });
@@ -132,9 +130,9 @@ HRESULT COPCGroup::CreateEnumerator(REFIID riid, LPUNKNOWN* ppUnk) {
         snapshot.reserve(items_.size());
         for (const GroupItem& item : items_.list()) {
             const PointDescriptor& descriptor = item.point->descriptor();
-            snapshot.push_back(ItemAttributes{L"", korvex::com::toWide(item.point->itemId()), item.active ? TRUE : FALSE,
-                                              item.clientHandle, item.serverHandle(), descriptor.accessRights,
-                                              item.requestedType, descriptor.canonicalType});
+            snapshot.push_back(ItemAttributes{L"", korvex::com::toWide(item.point->itemId()),
+                                              item.active ? TRUE : FALSE, item.clientHandle, item.serverHandle(),
+                                              descriptor.accessRights, item.requestedType, descriptor.canonicalType});
         }
     }
     if (snapshot.empty()) return S_FALSE;

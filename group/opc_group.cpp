@@ -1,6 +1,6 @@
 #include "group/opc_group.h"
 
-#include "server/process_state.h"
+#include "addrspace/address_space.h"
 
 using korvex::com::ComPtr;
 
@@ -15,8 +15,8 @@ LONG LocalTimeBias() {
 
 }  // namespace
 
-COPCGroup::COPCGroup(std::shared_ptr<GroupTable> table)
-    : table_(std::move(table)), serverGroupHandle_(server::NextGroupHandle()) {
+COPCGroup::COPCGroup(const ServerContext& context, std::shared_ptr<GroupTable> table)
+    : context_(context), table_(std::move(table)), serverGroupHandle_(context.state.NextGroupHandle()) {
     state_.timeBias = LocalTimeBias();
 }
 
@@ -46,7 +46,7 @@ bool COPCGroup::removePending() const {
 }
 
 HRESULT COPCGroup::CheckGates() const {
-    if (server::IsFailed() || removePending()) return E_FAIL;
+    if (context_.state.IsFailed() || removePending()) return E_FAIL;
     return S_OK;
 }
 

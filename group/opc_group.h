@@ -9,6 +9,7 @@
 #include "group/callback_outbox.h"
 #include "group/group_items.h"
 #include "group/group_table.h"
+#include "group/server_context.h"
 #include "opcda.h"
 
 #include <memory>
@@ -18,11 +19,10 @@
 
 class COPCGroup final
     : public korvex::com::ComObject<COPCGroup, IOPCGroupStateMgt2,
-                                    korvex::com::also<IOPCGroupStateMgt, IOPCGroupStateMgt2>,
-                                    IOPCPublicGroupStateMgt, IOPCSyncIO2,
-                                    korvex::com::also<IOPCSyncIO, IOPCSyncIO2>, IOPCAsyncIO, IOPCAsyncIO3,
-                                    korvex::com::also<IOPCAsyncIO2, IOPCAsyncIO3>, IOPCItemMgt,
-                                    IOPCItemDeadbandMgt, IOPCItemSamplingMgt, IConnectionPointContainer> {
+                                    korvex::com::also<IOPCGroupStateMgt, IOPCGroupStateMgt2>, IOPCPublicGroupStateMgt,
+                                    IOPCSyncIO2, korvex::com::also<IOPCSyncIO, IOPCSyncIO2>, IOPCAsyncIO, IOPCAsyncIO3,
+                                    korvex::com::also<IOPCAsyncIO2, IOPCAsyncIO3>, IOPCItemMgt, IOPCItemDeadbandMgt,
+                                    IOPCItemSamplingMgt, IConnectionPointContainer> {
 public:
     // What a client sets and reads through the state operations, guarded by the group lock.
     struct State {
@@ -36,9 +36,9 @@ public:
         DWORD keepAliveTime = 0;
     };
 
-    // A group of the client whose groups `table` lists, with the defaults of a new group (the
-    // time bias of the local time zone) and a new server handle.
-    explicit COPCGroup(std::shared_ptr<GroupTable> table);
+    // A group of the client whose groups `table` lists, serving `context`, with the defaults of a
+    // new group (the time bias of the local time zone) and a new server handle.
+    COPCGroup(const ServerContext& context, std::shared_ptr<GroupTable> table);
 
     OPCHANDLE serverGroupHandle() const { return serverGroupHandle_; }
     std::wstring name() const;
@@ -93,8 +93,8 @@ public:
     HRESULT STDMETHODCALLTYPE GetEnable(BOOL* pbEnable) override;
     HRESULT STDMETHODCALLTYPE ReadMaxAge(DWORD dwCount, OPCHANDLE* phServer, DWORD* pdwMaxAge, DWORD dwTransactionID,
                                          DWORD* pdwCancelID, HRESULT** ppErrors) override;
-    HRESULT STDMETHODCALLTYPE WriteVQT(DWORD dwCount, OPCHANDLE* phServer, OPCITEMVQT* pItemVQT,
-                                       DWORD dwTransactionID, DWORD* pdwCancelID, HRESULT** ppErrors) override;
+    HRESULT STDMETHODCALLTYPE WriteVQT(DWORD dwCount, OPCHANDLE* phServer, OPCITEMVQT* pItemVQT, DWORD dwTransactionID,
+                                       DWORD* pdwCancelID, HRESULT** ppErrors) override;
     HRESULT STDMETHODCALLTYPE RefreshMaxAge(DWORD dwMaxAge, DWORD dwTransactionID, DWORD* pdwCancelID) override;
 
     // IOPCItemMgt
@@ -210,6 +210,7 @@ private:
     template <class Apply>
     HRESULT ForEachHandle(DWORD count, const OPCHANDLE* handles, HRESULT** ppErrors, Apply apply);
 
+    const ServerContext context_;
     const std::shared_ptr<GroupTable> table_;
     const OPCHANDLE serverGroupHandle_;
     mutable std::recursive_mutex lock_;  // the group lock

@@ -3,14 +3,13 @@
 // point's lock, never the group's, so a slow runtime delays no other group.
 #include "group/opc_group.h"
 
-#include "com/task_memory.h"
 #include "addrspace/address_space.h"
+#include "com/task_memory.h"
 #include "group/freshness.h"
 #include "group/item_checks.h"
 #include "group/max_age_read_results.h"
-#include "group/write_test.h"
+#include "group/tested_write.h"
 #include "opcerror.h"
-#include "server/process_state.h"
 
 #include <unordered_map>
 
@@ -24,9 +23,9 @@ struct ClearItemState {
 };
 
 // The entry checks shared by the four calls; S_OK lets the call go on.
-HRESULT CheckCall(DWORD count, const OPCHANDLE* handles) {
+HRESULT CheckCall(const COPCAddressSpaceMgt& space, DWORD count, const OPCHANDLE* handles) {
     if (count == 0 || handles == nullptr) return E_INVALIDARG;
-    if (server::AddressSpace().GetPointCount() == 0) return E_FAIL;
+    if (space.GetPointCount() == 0) return E_FAIL;
     return S_OK;
 }
 
@@ -42,15 +41,15 @@ std::vector<COPCGroup::ItemView> COPCGroup::ViewItems(DWORD count, const OPCHAND
         const std::size_t occurrence = eachItemOnce ? seen[handles[i]]++ : 0;
         const GroupItem* item = items_.Find(handles[i], occurrence);
         if (!item) continue;
-        views[i] = ItemView{true, item->point, item->clientHandle, item->requestedType, item->active, item->value,
-                            occurrence};
+        views[i] =
+            ItemView{true, item->point, item->clientHandle, item->requestedType, item->active, item->value, occurrence};
     }
     return views;
 }
 
 bool COPCGroup::DeviceRead(OPCHANDLE serverHandle, const ItemView& view, values::ValueRecord& reading,
                            bool onceThisTick) {
-    if (!server::AddressSpace().ReadPointIntoCache(*view.point, reading, onceThisTick)) return false;
+    if (!context_.addressSpace.ReadPointIntoCache(*view.point, reading, onceThisTick)) return false;
     // The point's lock is let go before the group's is taken: the update cycle takes them the
     // other way round.
     std::lock_guard guard(lock_);
@@ -61,7 +60,7 @@ bool COPCGroup::DeviceRead(OPCHANDLE serverHandle, const ItemView& view, values:
 
 HRESULT COPCGroup::WriteItem(const ItemView& item, const VARIANT& value, const WORD* quality,
                              const FILETIME* timestamp) {
-    return TestAndWritePoint(server::AddressSpace(), *item.point, value, quality, timestamp);
+    return TestAndWritePoint(context_.addressSpace, *item.point, value, quality, timestamp);
 }
 
 HRESULT COPCGroup::Read(OPCDATASOURCE dwSource, DWORD dwCount, OPCHANDLE* phServer, OPCITEMSTATE** ppItemValues,
@@ -71,7 +70,7 @@ HRESULT COPCGroup::Read(OPCDATASOURCE dwSource, DWORD dwCount, OPCHANDLE* phServ
     if (dwCount == 0) return E_INVALIDARG;
     *ppItemValues = nullptr;
     *ppErrors = nullptr;
-    if (const HRESULT checked = CheckCall(dwCount, phServer); FAILED(checked)) return checked;
+    if (const HRESULT checked = CheckCall(context_.addressSpace, dwCount, phServer); FAILED(checked)) return checked;
     TaskArray<OPCITEMSTATE, ClearItemState> states;
     ErrorArray errors;
     if (FAILED(states.allocate(dwCount)) || FAILED(errors.allocate(dwCount))) return E_OUTOFMEMORY;
@@ -115,7 +114,7 @@ HRESULT COPCGroup::ReadMaxAge(DWORD dwCount, OPCHANDLE* phServer, DWORD* pdwMaxA
     *ppftTimeStamps = nullptr;
     *ppErrors = nullptr;
     if (pdwMaxAge == nullptr) return E_INVALIDARG;
-    if (const HRESULT checked = CheckCall(dwCount, phServer); FAILED(checked)) return checked;
+    if (const HRESULT checked = CheckCall(context_.addressSpace, dwCount, phServer); FAILED(checked)) return checked;
     MaxAgeReadResults results;
     if (FAILED(results.Allocate(dwCount))) return E_OUTOFMEMORY;
 
@@ -165,7 +164,7 @@ HRESULT COPCGroup::WriteItems(DWORD dwCount, OPCHANDLE* phServer, HRESULT** ppEr
     if (ppErrors == nullptr) return E_POINTER;
     if (dwCount == 0) return E_INVALIDARG;
     *ppErrors = nullptr;
-    if (const HRESULT checked = CheckCall(dwCount, phServer); FAILED(checked)) return checked;
+    if (const HRESULT checked = CheckCall(context_.addressSpace, dwCount, phServer); FAILED(checked)) return checked;
     ErrorArray errors;
     if (FAILED(errors.allocate(dwCount))) return E_OUTOFMEMORY;
     bool groupActive = false;

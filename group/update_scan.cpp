@@ -2,7 +2,6 @@
 #include "group/opc_group.h"
 
 #include "addrspace/address_space.h"
-#include "server/process_state.h"
 
 #include <cmath>
 
@@ -67,10 +66,8 @@ bool SameValue(const VARIANT& a, const VARIANT& b) {
     case VT_R4:
         // A NaN stays the same NaN: reported once, with its bad quality, not at every scan.
         return a.fltVal == b.fltVal || (std::isnan(a.fltVal) && std::isnan(b.fltVal));
-    case VT_BOOL:
-        return a.boolVal == b.boolVal;
-    default:
-        return true;  // both empty
+    case VT_BOOL: return a.boolVal == b.boolVal;
+    default: return true;  // both empty
     }
 }
 
@@ -106,7 +103,7 @@ bool COPCGroup::Tick(DWORD elapsed, CallbackOutbox& outbox) {
 }
 
 void COPCGroup::Scan(CallbackOutbox& outbox) {
-    const COPCAddressSpaceMgt& space = server::AddressSpace();
+    const COPCAddressSpaceMgt& space = context_.addressSpace;
     if (!state_.active || items_.empty() || space.GetPointCount() == 0) return;
     const COPCAddressSpaceMgt::Tick tick = space.CurrentTick();
     std::vector<GroupItem*> changed;

@@ -1,6 +1,7 @@
 #include "data_access.h"
 
 #include "rt_library.h"
+#include "values/quality.h"
 
 #include <bit>
 #include <cmath>
@@ -67,66 +68,56 @@ std::string_view FieldText(const std::byte* record, std::size_t offset, std::siz
 
 Settings Settings::Read() {
     Settings settings;
-    HKEY key = nullptr;
-    if (RegOpenKeyExA(HKEY_CURRENT_USER, kSettingsKey, 0, KEY_ALL_ACCESS, &key) == ERROR_SUCCESS) {
-        settings.onlyShowTransferTag = ReadRawSetting(key, kOnlyShowTransferTagValue);
-        settings.writeable = ReadRawSetting(key, kWriteableValue);
-        RegCloseKey(key);
+    korvex::com::UniqueHkey key;
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, kSettingsKey, 0, KEY_READ, key.put()) == ERROR_SUCCESS) {
+        settings.onlyShowTransferTag = ReadRawSetting(key.get(), kOnlyShowTransferTagValue);
+        settings.writeable = ReadRawSetting(key.get(), kWriteableValue);
     }
     return settings;
 }
 
-CDataAccessEx::CDataAccessEx(HWND serverWindow, Settings settings)
-    : settings_(settings), serverWindow_(serverWindow) {
+CDataAccessEx::CDataAccessEx(HWND serverWindow, Settings settings) : settings_(settings), serverWindow_(serverWindow) {
     OpenMailbox();
 }
 
 CDataAccessEx::~CDataAccessEx() {
+    // The owners then unmap the database and close its mapping.
     ReleaseServerWindow();
-    if (rtView_) UnmapViewOfFile(rtView_);
-    if (rtMapping_) CloseHandle(rtMapping_);
 }
 
 bool CDataAccessEx::OpenMailbox() {
-    HANDLE mapping = OpenFileMappingA(FILE_MAP_WRITE, TRUE, rt::mailbox::kName);
+    // The view keeps the mailbox mapped; the mapping handle is not needed beyond this function.
+    const korvex::com::UniqueHandle mapping{OpenFileMappingA(FILE_MAP_WRITE, TRUE, rt::mailbox::kName)};
     if (!mapping) return false;
-    void* view = MapViewOfFile(mapping, FILE_MAP_ALL_ACCESS, 0, 0, rt::mailbox::kMappedSize);
-    if (!view) {
-        CloseHandle(mapping);
-        return false;
-    }
-    auto* mailbox = static_cast<std::byte*>(view);
+    korvex::com::UniqueMappedView view{
+        MapViewOfFile(mapping.get(), FILE_MAP_ALL_ACCESS, 0, 0, rt::mailbox::kMappedSize)};
+    if (!view) return false;
+    auto* mailbox = static_cast<std::byte*>(view.get());
     DWORD windowHalves[2];
     std::memcpy(windowHalves, mailbox + rt::mailbox::kScadaWindow, sizeof windowHalves);
     const HWND scada = reinterpret_cast<HWND>(static_cast<ULONG_PTR>(windowHalves[0]));
-    if ((windowHalves[0] == 0 && windowHalves[1] == 0) || !IsWindow(scada)) {
-        UnmapViewOfFile(view);
-        CloseHandle(mapping);
-        return false;
-    }
-    mailboxView_ = mailbox;
+    if ((windowHalves[0] == 0 && windowHalves[1] == 0) || !IsWindow(scada)) return false;
+    mailboxView_ = std::move(view);
     std::memcpy(g_systemBlock.data(), mailbox + rt::mailbox::kSystemBlock, g_systemBlock.size());
     const LONG64 server = static_cast<LONG>(reinterpret_cast<LONG_PTR>(serverWindow_));
     std::memcpy(mailbox + rt::mailbox::kServerWindow, &server, sizeof server);
     scadaWindow_ = windowHalves[0];
-    CloseHandle(mapping);
     return true;
 }
 
 bool CDataAccessEx::AttachDatabase() {
     if (scadaWindow_ == 0) return false;
-    rtMapping_ = OpenFileMappingA(FILE_MAP_WRITE, TRUE, rt::kDatabaseName);
+    rtMapping_.reset(OpenFileMappingA(FILE_MAP_WRITE, TRUE, rt::kDatabaseName));
     if (!rtMapping_) return false;
     std::byte* descriptor = g_systemBlock.data() + rt::mailbox::kMemoryDescriptor;
     DWORD databaseSize = 0;
     std::memcpy(&databaseSize, descriptor, sizeof databaseSize);
-    rtView_ = MapViewOfFile(rtMapping_, FILE_MAP_ALL_ACCESS, 0, 0, databaseSize);
+    rtView_.reset(MapViewOfFile(rtMapping_.get(), FILE_MAP_ALL_ACCESS, 0, 0, databaseSize));
     if (!rtView_) {
-        CloseHandle(rtMapping_);
-        rtMapping_ = nullptr;
+        rtMapping_.reset();
         return false;
     }
-    RtInitMemory(rtView_, descriptor, 0);
+    RtInitMemory(rtView_.get(), descriptor, 0);
     return true;
 }
 
@@ -182,8 +173,8 @@ const std::byte* CDataAccessEx::GetSwitchByIndex(const std::byte* station, int i
 
 std::string CDataAccessEx::PointKey(std::string_view stationName, int kind, std::string_view pointName) {
     char key[256];
-    std::snprintf(key, sizeof key, "%.*s_%d_%.*s", static_cast<int>(stationName.size()), stationName.data(),
-                  kind, static_cast<int>(pointName.size()), pointName.data());
+    std::snprintf(key, sizeof key, "%.*s_%d_%.*s", static_cast<int>(stationName.size()), stationName.data(), kind,
+                  static_cast<int>(pointName.size()), pointName.data());
     return key;
 }
 
@@ -247,34 +238,32 @@ bool CDataAccessEx::ReadRecord(const PointRecord& point, VARIANT* value, WORD* q
     } else {
         return false;
     }
-    *quality = 0xC0;  // OPC_QUALITY_GOOD
+    *quality = values::kQualityGood;
     return true;
 }
 
 void CDataAccessEx::ReleaseServerWindow() {
     if (!mailboxView_) return;
     const LONG64 none = 0;
-    std::memcpy(mailboxView_ + rt::mailbox::kServerWindow, &none, sizeof none);
-    UnmapViewOfFile(mailboxView_);
-    mailboxView_ = nullptr;
+    std::memcpy(static_cast<std::byte*>(mailboxView_.get()) + rt::mailbox::kServerWindow, &none, sizeof none);
+    mailboxView_.reset();
 }
 
 bool LoadSystemInfo(SystemInfo& info) {
     char working[MAX_PATH] = {};
-    HKEY key = nullptr;
-    if (RegOpenKeyExA(HKEY_CURRENT_USER, kWorkingKey, 0, KEY_READ, &key) == ERROR_SUCCESS) {
+    korvex::com::UniqueHkey key;
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, kWorkingKey, 0, KEY_READ, key.put()) == ERROR_SUCCESS) {
         DWORD size = sizeof working - 1;
-        if (RegQueryValueExA(key, kWorkingValue, nullptr, nullptr, reinterpret_cast<BYTE*>(working), &size) !=
+        if (RegQueryValueExA(key.get(), kWorkingValue, nullptr, nullptr, reinterpret_cast<BYTE*>(working), &size) !=
             ERROR_SUCCESS)
             working[0] = '\0';
         working[sizeof working - 1] = '\0';
-        RegCloseKey(key);
     }
     if (working[0] == '\0') return false;
     const std::string path = std::string(working) + kConfigurationDatabase;
     info.fill(std::byte{0});
-    if (dbGetSysInfo(path.c_str(), rt::sysinfo::kAccessName, rt::sysinfo::kAccessKey, rt::sysinfo::kFlags,
-                     info.data(), static_cast<int>(info.size())) != 0) {
+    if (dbGetSysInfo(path.c_str(), rt::sysinfo::kAccessName, rt::sysinfo::kAccessKey, rt::sysinfo::kFlags, info.data(),
+                     static_cast<int>(info.size())) != 0) {
         info.fill(std::byte{0});
         return false;
     }

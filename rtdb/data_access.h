@@ -3,6 +3,8 @@
 // point values from the mapped records.
 #pragma once
 
+#include "com/unique_any.h"
+
 #include <windows.h>
 #include <oaidl.h>
 
@@ -33,7 +35,7 @@ class CDataAccessEx {
 public:
     // Reads the settings and opens the mailbox; `serverWindow` is published in it for the runtime.
     explicit CDataAccessEx(HWND serverWindow, Settings settings = Settings::Read());
-    virtual ~CDataAccessEx();
+    ~CDataAccessEx();
     CDataAccessEx(const CDataAccessEx&) = delete;
     CDataAccessEx& operator=(const CDataAccessEx&) = delete;
 
@@ -50,8 +52,7 @@ public:
 
     // Enters a point's record under its key "<station>_<kind>_<point>"; the first record of a key
     // stays, later ones are dropped.
-    void RegisterPoint(std::string_view stationName, int kind, std::string_view pointName,
-                       const std::byte* record);
+    void RegisterPoint(std::string_view stationName, int kind, std::string_view pointName, const std::byte* record);
     // The record registered under the key, or an empty record.
     PointRecord LookupPoint(std::string_view stationName, int kind, std::string_view pointName) const;
 
@@ -82,9 +83,9 @@ private:
 
     Settings settings_;
     HWND serverWindow_ = nullptr;
-    void* rtView_ = nullptr;
-    HANDLE rtMapping_ = nullptr;
-    std::byte* mailboxView_ = nullptr;
+    korvex::com::UniqueHandle rtMapping_;
+    korvex::com::UniqueMappedView rtView_;
+    korvex::com::UniqueMappedView mailboxView_;
     DWORD scadaWindow_ = 0;
     std::unordered_map<std::string, const std::byte*> pointMap_;
 

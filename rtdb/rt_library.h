@@ -1,6 +1,6 @@
 // The SCADA product's real-time database library and configuration database library, as this
-// server calls them. The libraries are outside components; the build links the project's own
-// stand-in (tools/rtlib) in their place. Everything the server relies on is stated here: the calls,
+// server calls them. The libraries are outside components; the build links either the project's
+// own stand-in (rtdb/standin) or the runtime's import libraries (CMake option KORVEX_RTDB). Everything the server relies on is stated here: the calls,
 // their results, and the byte layout of the records they hand out.
 #pragma once
 
@@ -33,16 +33,15 @@ void RtCloseDb(RtHandle table);
 
 // Fills `buffer` (832 bytes) with the system-information record of the configuration database at
 // `path`. Returns 0 on success.
-int dbGetSysInfo(const char* path, const char* accessName, const char* accessKey, int flags,
-                 void* buffer, int bufferSize);
+int dbGetSysInfo(const char* path, const char* accessName, const char* accessKey, int flags, void* buffer,
+                 int bufferSize);
 
 }  // extern "C"
 
 namespace rt {
 
 // Point kinds as the database numbers them.
-constexpr int kAnalogKind = 3;
-constexpr int kSwitchKind = 4;
+enum PointKind : int { kAnalogKind = 3, kSwitchKind = 4 };
 
 // Byte offsets of the fields the server reads. Records are packed: the doubles sit at odd offsets
 // and must be read with memcpy.

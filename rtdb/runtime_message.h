@@ -2,10 +2,10 @@
 // the set-value message, and the control message for points of transfer stations.
 #pragma once
 
-#include "group/point_descriptor.h"
+#include "rtdb/point_descriptor.h"
 
-#include <oaidl.h>
 #include <windows.h>
+#include <oaidl.h>
 
 #include <array>
 #include <cstddef>

@@ -1,10 +1,20 @@
 #include "server/client_registry.h"
 
-#include "server/process_state.h"
+#include "server/server_module.h"
 
 #include <algorithm>
+#include <atomic>
 
 namespace server {
+namespace {
+
+std::atomic<HWND> g_mainWindow{nullptr};
+
+HWND MainWindow() { return g_mainWindow; }
+
+}  // namespace
+
+void SetMainWindow(HWND window) { g_mainWindow = window; }
 
 ClientRegistry& ClientRegistry::Instance() {
     static ClientRegistry registry;

@@ -8,7 +8,7 @@
 
 using korvex::com::ComPtr;
 
-COPCServer::COPCServer() {
+COPCServer::COPCServer(const ServerContext& context) : context_(context) {
     FILETIME now;
     CoFileTimeNow(&now);
     groups_->SetLastUpdateTime(now);
@@ -34,7 +34,8 @@ void COPCServer::UpdateGroups(DWORD elapsed, CallbackOutbox& outbox) {
         if (entry.group->Tick(elapsed, outbox) && !HandOverWrite(entry.group)) {
             entry.group->ExecuteHandedOverWrite(true, outbox);
         }
-        for (std::size_t i = first; i < outbox.size(); ++i) outbox[i].serverGroupHandle = entry.group->serverGroupHandle();
+        for (std::size_t i = first; i < outbox.size(); ++i)
+            outbox[i].serverGroupHandle = entry.group->serverGroupHandle();
     }
 }
 
@@ -60,10 +61,10 @@ HRESULT COPCServer::FindConnectionPoint(REFIID riid, IConnectionPoint** ppCP) {
 
 namespace server {
 
-HRESULT CreateServer(REFIID riid, void** object) {
+HRESULT CreateServer(const ServerContext& context, REFIID riid, void** object) {
     if (object == nullptr) return E_POINTER;
     *object = nullptr;
-    ComPtr<COPCServer> created = korvex::com::make<COPCServer>();
+    ComPtr<COPCServer> created = korvex::com::make<COPCServer>(context);
     if (!created) return E_OUTOFMEMORY;
     ClientRegistry::Instance().Add(created.Get());
     return created->QueryInterface(riid, object);

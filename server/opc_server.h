@@ -6,6 +6,7 @@
 #include "com/com_object.h"
 #include "com/connection_point.h"
 #include "group/opc_group.h"
+#include "group/server_context.h"
 #include "opccomn.h"
 #include "opcda.h"
 #include "server/client_delivery.h"
@@ -14,12 +15,12 @@
 #include <mutex>
 #include <string>
 
-class COPCServer final
-    : public korvex::com::ComObject<COPCServer, IOPCServer, IOPCCommon, IOPCServerPublicGroups,
-                                    IOPCBrowseServerAddressSpace, IOPCItemProperties, IOPCBrowse, IOPCItemIO,
-                                    IConnectionPointContainer> {
+class COPCServer final : public korvex::com::ComObject<COPCServer, IOPCServer, IOPCCommon, IOPCServerPublicGroups,
+                                                       IOPCBrowseServerAddressSpace, IOPCItemProperties, IOPCBrowse,
+                                                       IOPCItemIO, IConnectionPointContainer> {
 public:
-    COPCServer();
+    // A client's server object over `context`, which outlives it.
+    explicit COPCServer(const ServerContext& context);
 
     GroupTable& groups() { return *groups_; }
 
@@ -32,9 +33,9 @@ public:
 
     // IOPCServer
     HRESULT STDMETHODCALLTYPE AddGroup(LPCWSTR szName, BOOL bActive, DWORD dwRequestedUpdateRate,
-                                       OPCHANDLE hClientGroup, LONG* pTimeBias, FLOAT* pPercentDeadband,
-                                       DWORD dwLCID, OPCHANDLE* phServerGroup, DWORD* pRevisedUpdateRate,
-                                       REFIID riid, LPUNKNOWN* ppUnk) override;
+                                       OPCHANDLE hClientGroup, LONG* pTimeBias, FLOAT* pPercentDeadband, DWORD dwLCID,
+                                       OPCHANDLE* phServerGroup, DWORD* pRevisedUpdateRate, REFIID riid,
+                                       LPUNKNOWN* ppUnk) override;
     HRESULT STDMETHODCALLTYPE GetErrorString(HRESULT dwError, LCID dwLocale, LPWSTR* ppString) override;
     HRESULT STDMETHODCALLTYPE GetGroupByName(LPCWSTR szName, REFIID riid, LPUNKNOWN* ppUnk) override;
     HRESULT STDMETHODCALLTYPE GetStatus(OPCSERVERSTATUS** ppServerStatus) override;
@@ -74,10 +75,10 @@ public:
                                             DWORD dwPropertyCount, DWORD* pdwPropertyIDs,
                                             OPCITEMPROPERTIES** ppItemProperties) override;
     HRESULT STDMETHODCALLTYPE Browse(LPWSTR szItemID, LPWSTR* pszContinuationPoint, DWORD dwMaxElementsReturned,
-                                     OPCBROWSEFILTER dwBrowseFilter, LPWSTR szElementNameFilter,
-                                     LPWSTR szVendorFilter, BOOL bReturnAllProperties, BOOL bReturnPropertyValues,
-                                     DWORD dwPropertyCount, DWORD* pdwPropertyIDs, BOOL* pbMoreElements,
-                                     DWORD* pdwCount, OPCBROWSEELEMENT** ppBrowseElements) override;
+                                     OPCBROWSEFILTER dwBrowseFilter, LPWSTR szElementNameFilter, LPWSTR szVendorFilter,
+                                     BOOL bReturnAllProperties, BOOL bReturnPropertyValues, DWORD dwPropertyCount,
+                                     DWORD* pdwPropertyIDs, BOOL* pbMoreElements, DWORD* pdwCount,
+                                     OPCBROWSEELEMENT** ppBrowseElements) override;
 
     // IOPCItemIO: reads and writes by item ID, without a group.
     HRESULT STDMETHODCALLTYPE Read(DWORD dwCount, LPCWSTR* pszItemIDs, DWORD* pdwMaxAge, VARIANT** ppvValues,
@@ -98,6 +99,7 @@ private:
     // client's delivery; false when it cannot be handed over.
     bool HandOverWrite(const korvex::com::ComPtr<COPCGroup>& group) noexcept;
 
+    const ServerContext context_;
     const std::shared_ptr<GroupTable> groups_ = std::make_shared<GroupTable>();
     korvex::com::ConnectionPoint<IOPCShutdown> shutdown_{identity(), this};
     const std::shared_ptr<server::ClientDelivery> delivery_ = server::ClientDelivery::Open();

@@ -8,7 +8,6 @@
 #include "com/standard_enumerators.h"
 #include "com/string_convert.h"
 #include "com/task_memory.h"
-#include "server/process_state.h"
 
 using korvex::com::ComPtr;
 using NodeNumber = COPCAddressSpaceMgt::NodeNumber;
@@ -26,8 +25,8 @@ HRESULT COPCServer::QueryOrganization(OPCNAMESPACETYPE* pNameSpaceType) {
 }
 
 HRESULT COPCServer::ChangeBrowsePosition(OPCBROWSEDIRECTION dwBrowseDirection, LPCWSTR szString) {
-    const COPCAddressSpaceMgt& space = server::AddressSpace();
-    if (server::IsFailed() || !space.IsBuilt()) return E_FAIL;
+    const COPCAddressSpaceMgt& space = context_.addressSpace;
+    if (context_.state.IsFailed() || !space.IsBuilt()) return E_FAIL;
     std::lock_guard guard(lock_);
     const NodeNumber position = browsePosition_ != 0 ? browsePosition_ : space.GetRoot();
     NodeNumber target = 0;
@@ -35,9 +34,7 @@ HRESULT COPCServer::ChangeBrowsePosition(OPCBROWSEDIRECTION dwBrowseDirection, L
     case OPC_BROWSE_UP:
         target = space.GetParent(position);  // 0 at the root
         break;
-    case OPC_BROWSE_DOWN:
-        target = space.FindChild(position, Narrow(szString));
-        break;
+    case OPC_BROWSE_DOWN: target = space.FindChild(position, Narrow(szString)); break;
     default:  // OPC_BROWSE_TO and anything else: an item ID, the empty one being the root
         target = space.ResolveItemId(Narrow(szString));
         break;
@@ -50,19 +47,19 @@ HRESULT COPCServer::ChangeBrowsePosition(OPCBROWSEDIRECTION dwBrowseDirection, L
 HRESULT COPCServer::BrowseOPCItemIDs(OPCBROWSETYPE dwBrowseFilterType, LPCWSTR szFilterCriteria,
                                      VARTYPE vtDataTypeFilter, DWORD dwAccessRightsFilter,
                                      LPENUMSTRING* ppIEnumString) {
-    if (server::IsFailed()) return E_FAIL;
+    if (context_.state.IsFailed()) return E_FAIL;
     if (ppIEnumString == nullptr) return E_POINTER;
     *ppIEnumString = nullptr;
-    const COPCAddressSpaceMgt& space = server::AddressSpace();
+    const COPCAddressSpaceMgt& space = context_.addressSpace;
     if (!space.IsBuilt()) return E_FAIL;
     NodeNumber position = 0;
     {
         std::lock_guard guard(lock_);
         position = browsePosition_ != 0 ? browsePosition_ : space.GetRoot();
     }
-    std::vector<std::wstring> found = browse::BrowseItemIds(space, position, dwBrowseFilterType,
-                                                            szFilterCriteria ? szFilterCriteria : L"",
-                                                            vtDataTypeFilter, dwAccessRightsFilter);
+    std::vector<std::wstring> found =
+        browse::BrowseItemIds(space, position, dwBrowseFilterType, szFilterCriteria ? szFilterCriteria : L"",
+                              vtDataTypeFilter, dwAccessRightsFilter);
     const bool any = !found.empty();
     ComPtr<korvex::com::StringEnumerator> names = korvex::com::make<korvex::com::StringEnumerator>(std::move(found));
     if (!names) return E_OUTOFMEMORY;
@@ -71,10 +68,10 @@ HRESULT COPCServer::BrowseOPCItemIDs(OPCBROWSETYPE dwBrowseFilterType, LPCWSTR s
 }
 
 HRESULT COPCServer::GetItemID(LPWSTR szItemDataID, LPWSTR* szItemID) {
-    if (server::IsFailed()) return E_FAIL;
+    if (context_.state.IsFailed()) return E_FAIL;
     if (szItemID == nullptr) return E_POINTER;
     *szItemID = nullptr;
-    const COPCAddressSpaceMgt& space = server::AddressSpace();
+    const COPCAddressSpaceMgt& space = context_.addressSpace;
     if (!space.IsBuilt()) return E_FAIL;
     NodeNumber node = 0;
     {

@@ -1,14 +1,13 @@
 // IOPCCommon and IOPCServerPublicGroups of the server object.
 #include "server/opc_server.h"
 
-#include "server/process_state.h"
 #include "server/status_codes.h"
 
 #include <algorithm>
 #include <iterator>
 
 HRESULT COPCServer::SetLocaleID(LCID dwLcid) {
-    if (server::IsFailed()) return E_FAIL;
+    if (context_.state.IsFailed()) return E_FAIL;
     if (std::find(std::begin(kSupportedLocales), std::end(kSupportedLocales), dwLcid) == std::end(kSupportedLocales))
         return E_INVALIDARG;
     std::lock_guard guard(lock_);
@@ -17,7 +16,7 @@ HRESULT COPCServer::SetLocaleID(LCID dwLcid) {
 }
 
 HRESULT COPCServer::GetLocaleID(LCID* pdwLcid) {
-    if (server::IsFailed()) return E_FAIL;
+    if (context_.state.IsFailed()) return E_FAIL;
     if (pdwLcid == nullptr) return E_POINTER;
     std::lock_guard guard(lock_);
     *pdwLcid = localeId_;
@@ -25,7 +24,7 @@ HRESULT COPCServer::GetLocaleID(LCID* pdwLcid) {
 }
 
 HRESULT COPCServer::QueryAvailableLocaleIDs(DWORD* pdwCount, LCID** pdwLcid) {
-    if (server::IsFailed()) return E_FAIL;
+    if (context_.state.IsFailed()) return E_FAIL;
     if (pdwCount == nullptr || pdwLcid == nullptr) return E_POINTER;
     *pdwLcid = nullptr;
     auto* locales = static_cast<LCID*>(CoTaskMemAlloc(sizeof kSupportedLocales));
@@ -46,7 +45,7 @@ HRESULT COPCServer::GetErrorString(HRESULT dwError, LPWSTR* ppString) {
 }
 
 HRESULT COPCServer::SetClientName(LPCWSTR szName) {
-    if (server::IsFailed()) return E_FAIL;
+    if (context_.state.IsFailed()) return E_FAIL;
     std::lock_guard guard(lock_);
     clientName_ = szName ? szName : L"";
     return S_OK;

@@ -4,8 +4,8 @@
 #include "com/standard_enumerators.h"
 #include "com/task_memory.h"
 #include "group/opc_group.h"
+#include "group/update_rate.h"
 #include "opcerror.h"
-#include "server/process_state.h"
 #include "server/status_codes.h"
 
 using korvex::com::ComPtr;
@@ -23,7 +23,7 @@ constexpr LCID kEnglishUS = 1033;
 HRESULT COPCServer::AddGroup(LPCWSTR szName, BOOL bActive, DWORD dwRequestedUpdateRate, OPCHANDLE hClientGroup,
                              LONG* pTimeBias, FLOAT* pPercentDeadband, DWORD dwLCID, OPCHANDLE* phServerGroup,
                              DWORD* pRevisedUpdateRate, REFIID riid, LPUNKNOWN* ppUnk) {
-    if (server::IsFailed()) return E_FAIL;
+    if (context_.state.IsFailed()) return E_FAIL;
     if (!phServerGroup || !pRevisedUpdateRate || !ppUnk) return E_POINTER;
     *ppUnk = nullptr;
     std::wstring name = szName ? szName : L"";
@@ -33,7 +33,7 @@ HRESULT COPCServer::AddGroup(LPCWSTR szName, BOOL bActive, DWORD dwRequestedUpda
         return OPC_E_DUPLICATENAME;
     }
 
-    ComPtr<COPCGroup> group = korvex::com::make<COPCGroup>(groups_);
+    ComPtr<COPCGroup> group = korvex::com::make<COPCGroup>(context_, groups_);
     if (!group) return E_OUTOFMEMORY;
     const HRESULT query = group->QueryInterface(riid, reinterpret_cast<void**>(ppUnk));
     if (FAILED(query)) {
@@ -51,7 +51,7 @@ HRESULT COPCServer::AddGroup(LPCWSTR szName, BOOL bActive, DWORD dwRequestedUpda
     if (pPercentDeadband && *pPercentDeadband > 0.0f && *pPercentDeadband <= 1.0f)
         state.percentDeadband = *pPercentDeadband;
     if (dwLCID == kEnglishUS) state.lcid = dwLCID;
-    state.updateRate = server::ReviseUpdateRate(dwRequestedUpdateRate);
+    state.updateRate = ReviseUpdateRate(dwRequestedUpdateRate);
     group->SetInitialState(state);
 
     if (!groups_->Add(name, group)) {
@@ -70,7 +70,7 @@ HRESULT COPCServer::GetErrorString(HRESULT dwError, LCID dwLocale, LPWSTR* ppStr
 }
 
 HRESULT COPCServer::GetGroupByName(LPCWSTR szName, REFIID riid, LPUNKNOWN* ppUnk) {
-    if (server::IsFailed()) return E_FAIL;
+    if (context_.state.IsFailed()) return E_FAIL;
     if (ppUnk == nullptr) return E_POINTER;
     *ppUnk = nullptr;
     if (szName == nullptr || *szName == L'\0') return E_INVALIDARG;
@@ -85,10 +85,10 @@ HRESULT COPCServer::GetStatus(OPCSERVERSTATUS** ppServerStatus) {
     auto* status = static_cast<OPCSERVERSTATUS*>(CoTaskMemAlloc(sizeof(OPCSERVERSTATUS)));
     if (status == nullptr) return E_OUTOFMEMORY;
     *status = OPCSERVERSTATUS{};
-    status->ftStartTime = server::StartTime();
+    status->ftStartTime = context_.state.startTime();
     CoFileTimeNow(&status->ftCurrentTime);
     status->ftLastUpdateTime = groups_->LastUpdateTime();
-    status->dwServerState = server::ServerState();
+    status->dwServerState = context_.state.status();
     status->dwGroupCount = static_cast<DWORD>(groups_->Count());
     status->dwBandWidth = 0xFFFFFFFF;
     status->wMajorVersion = kMajorVersion;
@@ -104,7 +104,7 @@ HRESULT COPCServer::GetStatus(OPCSERVERSTATUS** ppServerStatus) {
 }
 
 HRESULT COPCServer::RemoveGroup(OPCHANDLE hServerGroup, BOOL bForce) {
-    if (server::IsFailed()) return E_FAIL;
+    if (context_.state.IsFailed()) return E_FAIL;
     std::lock_guard guard(groups_->lock());
     ComPtr<COPCGroup> group = groups_->FindByHandle(hServerGroup);
     if (!group) return E_INVALIDARG;  // no group, another client's group, or a destroyed one
@@ -124,7 +124,7 @@ HRESULT COPCServer::RemoveGroup(OPCHANDLE hServerGroup, BOOL bForce) {
 }
 
 HRESULT COPCServer::CreateGroupEnumerator(OPCENUMSCOPE /*dwScope*/, REFIID riid, LPUNKNOWN* ppUnk) {
-    if (server::IsFailed()) return E_FAIL;
+    if (context_.state.IsFailed()) return E_FAIL;
     if (riid != IID_IEnumString && riid != IID_IEnumUnknown) return E_INVALIDARG;
     if (ppUnk == nullptr) return E_INVALIDARG;
     *ppUnk = nullptr;

@@ -8,17 +8,16 @@
 #include "group/freshness.h"
 #include "group/item_resolution.h"
 #include "group/max_age_read_results.h"
-#include "group/write_test.h"
+#include "group/tested_write.h"
 #include "opcerror.h"
-#include "server/process_state.h"
 
 using korvex::com::ErrorArray;
 
 namespace {
 
 // Resolution and the rights the operation needs.
-ResolvedPoint ResolveForIO(LPCWSTR itemId, bool write) {
-    ResolvedPoint resolved = ResolvePoint(server::AddressSpace(), itemId, KindAliases::ignore);
+ResolvedPoint ResolveForIO(const COPCAddressSpaceMgt& space, LPCWSTR itemId, bool write) {
+    ResolvedPoint resolved = ResolvePoint(space, itemId, KindAliases::ignore);
     if (FAILED(resolved.error)) return resolved;
     const PointDescriptor& d = resolved.point->descriptor();
     if (write ? !d.IsWriteable() : !d.IsReadable()) return {OPC_E_BADRIGHTS, nullptr};
@@ -27,16 +26,16 @@ ResolvedPoint ResolveForIO(LPCWSTR itemId, bool write) {
 
 }  // namespace
 
-HRESULT COPCServer::Read(DWORD dwCount, LPCWSTR* pszItemIDs, DWORD* pdwMaxAge, VARIANT** ppvValues,
-                         WORD** ppwQualities, FILETIME** ppftTimeStamps, HRESULT** ppErrors) {
-    if (server::IsFailed()) return E_FAIL;
+HRESULT COPCServer::Read(DWORD dwCount, LPCWSTR* pszItemIDs, DWORD* pdwMaxAge, VARIANT** ppvValues, WORD** ppwQualities,
+                         FILETIME** ppftTimeStamps, HRESULT** ppErrors) {
+    if (context_.state.IsFailed()) return E_FAIL;
     if (!ppvValues || !ppwQualities || !ppftTimeStamps || !ppErrors) return E_POINTER;
     if (dwCount == 0 || pszItemIDs == nullptr || pdwMaxAge == nullptr) return E_INVALIDARG;
     *ppvValues = nullptr;
     *ppwQualities = nullptr;
     *ppftTimeStamps = nullptr;
     *ppErrors = nullptr;
-    const COPCAddressSpaceMgt& space = server::AddressSpace();
+    const COPCAddressSpaceMgt& space = context_.addressSpace;
     if (!space.IsBuilt()) return E_FAIL;
     MaxAgeReadResults results;
     if (FAILED(results.Allocate(dwCount))) return E_OUTOFMEMORY;
@@ -45,7 +44,7 @@ HRESULT COPCServer::Read(DWORD dwCount, LPCWSTR* pszItemIDs, DWORD* pdwMaxAge, V
     CoFileTimeNow(&now);
     for (DWORD i = 0; i < dwCount; ++i) {
         HRESULT& error = results.errors[i];
-        const ResolvedPoint resolved = ResolveForIO(pszItemIDs[i], false);
+        const ResolvedPoint resolved = ResolveForIO(space, pszItemIDs[i], false);
         if (FAILED(resolved.error)) {
             error = resolved.error;
             continue;
@@ -63,25 +62,25 @@ HRESULT COPCServer::Read(DWORD dwCount, LPCWSTR* pszItemIDs, DWORD* pdwMaxAge, V
 }
 
 HRESULT COPCServer::WriteVQT(DWORD dwCount, LPCWSTR* pszItemIDs, OPCITEMVQT* pItemVQT, HRESULT** ppErrors) {
-    if (server::IsFailed()) return E_FAIL;
+    if (context_.state.IsFailed()) return E_FAIL;
     if (ppErrors == nullptr) return E_POINTER;
     if (dwCount == 0 || pszItemIDs == nullptr || pItemVQT == nullptr) return E_INVALIDARG;
-    const COPCAddressSpaceMgt& space = server::AddressSpace();
+    const COPCAddressSpaceMgt& space = context_.addressSpace;
     if (!space.IsBuilt()) return E_FAIL;
     *ppErrors = nullptr;
     ErrorArray errors;
     if (FAILED(errors.allocate(dwCount))) return E_OUTOFMEMORY;
 
     for (DWORD i = 0; i < dwCount; ++i) {
-        const ResolvedPoint resolved = ResolveForIO(pszItemIDs[i], true);
+        const ResolvedPoint resolved = ResolveForIO(space, pszItemIDs[i], true);
         if (FAILED(resolved.error)) {
             errors[i] = resolved.error;
             continue;
         }
         const OPCITEMVQT& vqt = pItemVQT[i];
-        errors[i] = TestAndWritePoint(space, *resolved.point, vqt.vDataValue,
-                                      vqt.bQualitySpecified ? &vqt.wQuality : nullptr,
-                                      vqt.bTimeStampSpecified ? &vqt.ftTimeStamp : nullptr);
+        errors[i] =
+            TestAndWritePoint(space, *resolved.point, vqt.vDataValue, vqt.bQualitySpecified ? &vqt.wQuality : nullptr,
+                              vqt.bTimeStampSpecified ? &vqt.ftTimeStamp : nullptr);
     }
     const HRESULT result = korvex::com::itemsResult(errors.items());
     *ppErrors = errors.release();

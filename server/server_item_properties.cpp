@@ -8,7 +8,6 @@
 #include "com/task_memory.h"
 #include "group/item_resolution.h"
 #include "opcerror.h"
-#include "server/process_state.h"
 
 using korvex::com::ErrorArray;
 using korvex::com::TaskArray;
@@ -17,9 +16,9 @@ namespace {
 
 // The point an IOPCItemProperties call names: E_INVALIDARG for an empty ID, then the codes of item
 // resolution (OPC_E_INVALIDITEMID, OPC_E_UNKNOWNITEMID, E_FAIL for a branch).
-ResolvedPoint ResolvePropertyOwner(LPCWSTR itemId) {
-    const COPCAddressSpaceMgt& space = server::AddressSpace();
-    if (server::IsFailed() || !space.IsBuilt()) return {E_FAIL, nullptr};
+ResolvedPoint ResolvePropertyOwner(const ServerContext& context, LPCWSTR itemId) {
+    const COPCAddressSpaceMgt& space = context.addressSpace;
+    if (context.state.IsFailed() || !space.IsBuilt()) return {E_FAIL, nullptr};
     if (itemId == nullptr || *itemId == L'\0') return {E_INVALIDARG, nullptr};
     return ResolvePoint(space, itemId, KindAliases::ignore);
 }
@@ -33,7 +32,7 @@ HRESULT COPCServer::QueryAvailableProperties(LPWSTR szItemID, DWORD* pdwCount, D
     *ppPropertyIDs = nullptr;
     *ppDescriptions = nullptr;
     *ppvtDataTypes = nullptr;
-    const ResolvedPoint owner = ResolvePropertyOwner(szItemID);
+    const ResolvedPoint owner = ResolvePropertyOwner(context_, szItemID);
     if (FAILED(owner.error)) return owner.error;
 
     const auto records = owner.point->properties();
@@ -61,7 +60,7 @@ HRESULT COPCServer::GetItemProperties(LPWSTR szItemID, DWORD dwCount, DWORD* pdw
     if (dwCount == 0 || pdwPropertyIDs == nullptr) return E_INVALIDARG;
     *ppvData = nullptr;
     *ppErrors = nullptr;
-    const ResolvedPoint owner = ResolvePropertyOwner(szItemID);
+    const ResolvedPoint owner = ResolvePropertyOwner(context_, szItemID);
     if (FAILED(owner.error)) return owner.error;
 
     TaskArray<VARIANT, korvex::com::ClearVariant> data;
@@ -84,7 +83,7 @@ HRESULT COPCServer::LookupItemIDs(LPWSTR szItemID, DWORD dwCount, DWORD* pdwProp
     if (dwCount == 0 || pdwPropertyIDs == nullptr) return E_INVALIDARG;
     *ppszNewItemIDs = nullptr;
     *ppErrors = nullptr;
-    const ResolvedPoint owner = ResolvePropertyOwner(szItemID);
+    const ResolvedPoint owner = ResolvePropertyOwner(context_, szItemID);
     if (FAILED(owner.error)) return owner.error;
 
     TaskArray<LPWSTR, korvex::com::FreeTaskString> itemIds;

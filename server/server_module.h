@@ -2,6 +2,8 @@
 // objects, the creation of a server object per client activation, and the shutdown notice.
 #pragma once
 
+#include "group/server_context.h"
+#include "group/update_rate.h"
 #include "opcda.h"
 
 #include <windows.h>
@@ -9,45 +11,30 @@
 #include <chrono>
 #include <cstddef>
 
-class COPCAddressSpaceMgt;
-
 namespace server {
-
-// The base rate: every update rate and keep-alive time is a multiple of it, and the update
-// thread ticks at it.
-constexpr DWORD kBaseRate = 200;
 
 // Private messages of the main window.
 constexpr UINT kTrayCallbackMessage = 2025;
 constexpr UINT kClientCountMessage = 2026;
-
-// The process start time, taken once the process knows it is the only instance.
-void SetStartTime(const FILETIME& startTime);
-FILETIME StartTime();
-
-OPCSERVERSTATE ServerState();
-void SetServerState(OPCSERVERSTATE state);
 
 // The main window receives the client-count notices (kClientCountMessage) and WM_CLOSE when the
 // last client leaves; until it is set, no notices are posted.
 void SetMainWindow(HWND window);
 std::size_t ClientCount();
 
-// The process-wide address space the server objects serve.
-COPCAddressSpaceMgt& AddressSpace();
-
-// Creates a server object for a client activation (the class factory's CreateInstance).
-HRESULT CreateServer(REFIID riid, void** object);
+// Creates a server object over `context` for a client activation (the class factory's
+// CreateInstance).
+HRESULT CreateServer(const ServerContext& context, REFIID riid, void** object);
 
 // The update thread: every base period it reads the points that active items need, sends data
 // changes and keep-alives. Stop returns once the thread has ended and the clients' deliveries are
 // done (or, for one stuck in a client's call, after a bounded wait).
-void StartUpdateThread();
+void StartUpdateThread(const ServerContext& context);
 void StopUpdateThread();
 
 // One tick of the update thread, for tests that drive the cycle themselves. The callbacks it makes
 // are delivered on the clients' own threads after it returns.
-void RunUpdateTick();
+void RunUpdateTick(const ServerContext& context);
 // Until no asynchronous write is waiting or running and no client has a callback waiting or in
 // delivery, or the timeout passes; false on timeout.
 bool WaitForCallbackDeliveries(std::chrono::milliseconds timeout);

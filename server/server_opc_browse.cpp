@@ -8,7 +8,6 @@
 #include "com/string_convert.h"
 #include "com/task_memory.h"
 #include "opcerror.h"
-#include "server/process_state.h"
 
 using korvex::com::TaskArray;
 
@@ -19,13 +18,12 @@ std::wstring Text(LPCWSTR text) { return text ? std::wstring(text) : std::wstrin
 }  // namespace
 
 HRESULT COPCServer::GetProperties(DWORD dwItemCount, LPWSTR* pszItemIDs, BOOL bReturnPropertyValues,
-                                  DWORD dwPropertyCount, DWORD* pdwPropertyIDs,
-                                  OPCITEMPROPERTIES** ppItemProperties) {
-    if (server::IsFailed()) return E_FAIL;
+                                  DWORD dwPropertyCount, DWORD* pdwPropertyIDs, OPCITEMPROPERTIES** ppItemProperties) {
+    if (context_.state.IsFailed()) return E_FAIL;
     if (ppItemProperties == nullptr || pszItemIDs == nullptr) return E_POINTER;
     *ppItemProperties = nullptr;
     if (dwItemCount == 0 || (dwPropertyCount > 0 && pdwPropertyIDs == nullptr)) return E_INVALIDARG;
-    const COPCAddressSpaceMgt& space = server::AddressSpace();
+    const COPCAddressSpaceMgt& space = context_.addressSpace;
     if (!space.IsBuilt()) return E_FAIL;
 
     TaskArray<OPCITEMPROPERTIES, properties::ClearItemProperties> records;
@@ -49,10 +47,9 @@ HRESULT COPCServer::GetProperties(DWORD dwItemCount, LPWSTR* pszItemIDs, BOOL bR
             record.hrErrorID = E_FAIL;
             continue;
         }
-        const HRESULT built = dwPropertyCount > 0
-                                  ? properties::GetSelectedProperties(point, dwPropertyCount, pdwPropertyIDs,
-                                                                      withValues, record)
-                                  : properties::GetAllProperties(point, withValues, record);
+        const HRESULT built = dwPropertyCount > 0 ? properties::GetSelectedProperties(
+                                                        point, dwPropertyCount, pdwPropertyIDs, withValues, record)
+                                                  : properties::GetAllProperties(point, withValues, record);
         if (FAILED(built)) return built;
     }
     // As everywhere else: S_FALSE when any record failed.
@@ -67,12 +64,12 @@ HRESULT COPCServer::Browse(LPWSTR szItemID, LPWSTR* pszContinuationPoint, DWORD 
                            BOOL bReturnAllProperties, BOOL bReturnPropertyValues, DWORD dwPropertyCount,
                            DWORD* pdwPropertyIDs, BOOL* pbMoreElements, DWORD* pdwCount,
                            OPCBROWSEELEMENT** ppBrowseElements) {
-    if (server::IsFailed()) return E_FAIL;
+    if (context_.state.IsFailed()) return E_FAIL;
     if (!pszContinuationPoint || !pbMoreElements || !pdwCount || !ppBrowseElements) return E_POINTER;
     *pbMoreElements = FALSE;
     *pdwCount = 0;
     *ppBrowseElements = nullptr;
-    const COPCAddressSpaceMgt& space = server::AddressSpace();
+    const COPCAddressSpaceMgt& space = context_.addressSpace;
     if (!space.IsBuilt()) return E_FAIL;
     if (!bReturnAllProperties && dwPropertyCount > 0 && pdwPropertyIDs == nullptr) return E_INVALIDARG;
 

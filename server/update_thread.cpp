@@ -22,22 +22,22 @@ std::thread g_thread;
 // How long stopping waits for the deliveries that are inside a client's call.
 constexpr std::chrono::milliseconds kStopWait{2000};
 
-void UpdateLoop() {
+void UpdateLoop(const ServerContext context) {
     std::unique_lock lock(g_runLock);
     while (g_running) {
         // A tick starts one base period after the previous one ended; nothing makes up for the time
         // a tick takes.
         if (g_stopRequested.wait_for(lock, std::chrono::milliseconds(kBaseRate), [] { return !g_running; })) break;
         lock.unlock();
-        RunUpdateTick();
+        RunUpdateTick(context);
         lock.lock();
     }
 }
 
 }  // namespace
 
-void RunUpdateTick() {
-    AddressSpace().BeginTick();
+void RunUpdateTick(const ServerContext& context) {
+    context.addressSpace.BeginTick();
     // Each client's callbacks of this tick, to be handed to its delivery.
     struct ClientCallbacks {
         std::shared_ptr<ClientDelivery> delivery;
@@ -63,15 +63,16 @@ bool WaitForCallbackDeliveries(std::chrono::milliseconds timeout) {
     // A write's completion is posted when the write ends.
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     if (!WaitForRuntimeWrites(timeout)) return false;
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
     return ClientDelivery::WaitAllIdle(std::max(left, std::chrono::milliseconds::zero()));
 }
 
-void StartUpdateThread() {
+void StartUpdateThread(const ServerContext& context) {
     std::lock_guard guard(g_runLock);
     if (g_running) return;
     g_running = true;
-    g_thread = std::thread(UpdateLoop);
+    g_thread = std::thread(UpdateLoop, context);
 }
 
 void StopUpdateThread() {

@@ -3,7 +3,7 @@
 // that the server's data side can be tested without the simulator process.
 #pragma once
 
-#include "tools/rtlib/rt_image.h"
+#include "rtdb/standin/rt_image.h"
 
 #include <windows.h>
 

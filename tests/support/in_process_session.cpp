@@ -50,6 +50,9 @@ std::vector<rtimage::Station> SessionPlant() {
 
 std::unique_ptr<InProcessRuntime> g_runtime;
 std::unique_ptr<rtdb::CDataAccessEx> g_access;
+COPCAddressSpaceMgt g_addressSpace;
+ServerState g_serverState;
+const ServerContext g_context{g_addressSpace, g_serverState};
 
 // The update thread, when a test started it, ends before the process does.
 class ServerSideEnvironment : public ::testing::Environment {
@@ -62,7 +65,7 @@ const auto* const g_environment = ::testing::AddGlobalTestEnvironment(new Server
 bool CrossProcess() { return false; }
 
 void TickInProcess() {
-    server::RunUpdateTick();
+    server::RunUpdateTick(g_context);
     // Callbacks go out on the clients' delivery threads: the tick is over once they are delivered.
     // Meanwhile the runtime's window, which belongs to this thread, takes the asynchronous writes.
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
@@ -89,21 +92,23 @@ void MoveAnalog(const char* station, const char* point, double value) {
 
 InProcessRuntime& SessionRuntime() { return *g_runtime; }
 
+const ServerContext& SessionContext() { return g_context; }
+
 void StartServerSide() {
     if (g_access) return;
     CoInitializeEx(nullptr, COINIT_MULTITHREADED);
     g_runtime = std::make_unique<InProcessRuntime>(SessionPlant());
     g_access = std::make_unique<rtdb::CDataAccessEx>(nullptr, rtdb::Settings{false, true});
     ASSERT_TRUE(g_access->AttachDatabase());
-    server::AddressSpace().BuildAddressSpace(*g_access);
+    g_addressSpace.BuildAddressSpace(*g_access);
     FILETIME now;
     CoFileTimeNow(&now);
-    server::SetStartTime(now);
+    g_serverState.SetStartTime(now);
 }
 
 void StopServerSide() { server::StopUpdateThread(); }
 
-void StartUpdateCycle() { server::StartUpdateThread(); }
+void StartUpdateCycle() { server::StartUpdateThread(g_context); }
 
 void SetAnalogValue(std::string_view station, std::string_view point, double value) {
     const std::vector<rtimage::Station> plant = SessionPlant();
@@ -122,7 +127,7 @@ void StopRuntime() { g_runtime->CloseWindow(); }
 
 com::ComPtr<IOPCServer> Connect() {
     com::ComPtr<IOPCServer> server;
-    EXPECT_EQ(server::CreateServer(IID_IOPCServer, reinterpret_cast<void**>(server.ReleaseAndGetAddressOf())), S_OK);
+    EXPECT_EQ(server::CreateServer(g_context, IID_IOPCServer, reinterpret_cast<void**>(server.ReleaseAndGetAddressOf())), S_OK);
     return server;
 }
 

@@ -2,6 +2,7 @@
 // counted in the module lock, and the factory itself never keeping the server up.
 #include "app/class_factory.h"
 
+#include "addrspace/address_space.h"
 #include "com/module_lock.h"
 #include "tests/support/hresult.h"
 
@@ -12,8 +13,12 @@ namespace {
 using korvex::com::ComPtr;
 using korvex::com::ModuleLock;
 
+COPCAddressSpaceMgt g_addressSpace;
+ServerState g_serverState;
+const ServerContext g_context{g_addressSpace, g_serverState};
+
 TEST(ServerClassFactory, CreateInstance) {
-    ComPtr<app::CServerClassFactory> factory = korvex::com::make<app::CServerClassFactory>();
+    ComPtr<app::CServerClassFactory> factory = korvex::com::make<app::CServerClassFactory>(g_context);
     ASSERT_TRUE(factory);
     EXPECT_EQ(ModuleLock::count(), 0) << "the factory holds no module lock";
 
@@ -46,7 +51,7 @@ TEST(ServerClassFactory, CreateInstance) {
 }
 
 TEST(ServerClassFactory, LockServerCountsInTheModuleLock) {
-    ComPtr<app::CServerClassFactory> factory = korvex::com::make<app::CServerClassFactory>();
+    ComPtr<app::CServerClassFactory> factory = korvex::com::make<app::CServerClassFactory>(g_context);
     EXPECT_HR(factory->LockServer(TRUE), S_OK);
     EXPECT_HR(factory->LockServer(TRUE), S_OK);
     EXPECT_EQ(ModuleLock::count(), 2);

@@ -14,7 +14,7 @@
 #include "server/server_module.h"
 #include "app/tray_icon.h"
 #include "tests/support/in_process_runtime.h"
-#include "tools/rtlib/config_database.h"
+#include "rtdb/standin/config_database.h"
 
 #include <gtest/gtest.h>
 #include <windows.h>
@@ -77,9 +77,9 @@ bool Pump() {
     return quit;
 }
 
-ComPtr<IUnknown> Connect() {
+ComPtr<IUnknown> Connect(const ServerContext& context) {
     ComPtr<IUnknown> client;
-    EXPECT_EQ(server::CreateServer(IID_IUnknown, reinterpret_cast<void**>(client.ReleaseAndGetAddressOf())), S_OK);
+    EXPECT_EQ(server::CreateServer(context, IID_IUnknown, reinterpret_cast<void**>(client.ReleaseAndGetAddressOf())), S_OK);
     return client;
 }
 
@@ -167,7 +167,7 @@ TEST_F(MainFrame, LastClientLeavingWhileTheQuestionIsOpenEndsTheServer) {
     const HWND window = frame.Create(GetModuleHandleW(nullptr));
     ASSERT_NE(window, nullptr);
     server::SetMainWindow(window);
-    ComPtr<IUnknown> client = Connect();
+    ComPtr<IUnknown> client = Connect(frame.context());
     Pump();
 
     // The user hesitates; meanwhile the client goes, which closes the window (a nested WM_CLOSE

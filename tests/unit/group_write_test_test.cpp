@@ -1,5 +1,5 @@
 // The write test: rights before type, conversion with OPC_S_CLAMP, the range of analog points.
-#include "group/write_test.h"
+#include "group/tested_write.h"
 #include "tests/support/hresult.h"
 
 #include "opcerror.h"

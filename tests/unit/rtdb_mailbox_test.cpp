@@ -3,7 +3,7 @@
 #include "rtdb/data_access.h"
 #include "rtdb/rt_library.h"
 #include "tests/support/in_process_runtime.h"
-#include "tools/rtlib/rt_image.h"
+#include "rtdb/standin/rt_image.h"
 
 #include <gtest/gtest.h>
 

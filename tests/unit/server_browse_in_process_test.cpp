@@ -24,7 +24,7 @@ protected:
         server_->QueryInterface(IID_IOPCItemIO, reinterpret_cast<void**>(io_.ReleaseAndGetAddressOf()));
         ASSERT_TRUE(tree_ && browse_ && properties_ && io_);
     }
-    void TearDown() override { server::SetServerState(OPC_STATUS_RUNNING); }
+    void TearDown() override { SessionContext().state.SetStatus(OPC_STATUS_RUNNING); }
 
     ComPtr<IOPCServer> server_ = Connect();
     ComPtr<IOPCBrowseServerAddressSpace> tree_;
@@ -119,7 +119,7 @@ TEST_F(BrowseInProcess, NullStringsCountAsEmpty) {
 }
 
 TEST_F(BrowseInProcess, FailedServerRefusesWork) {
-    server::SetServerState(OPC_STATUS_FAILED);
+    SessionContext().state.SetStatus(OPC_STATUS_FAILED);
     LPWSTR id = const_cast<LPWSTR>(L"NorthSubstation.analog.Setpoint");
     LPCWSTR constId = id;
     DWORD count = 0, propertyId = 1, maxAge = 0;

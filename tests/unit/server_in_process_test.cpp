@@ -1,6 +1,7 @@
 // What a proxy never lets reach the server (null out-pointers), the failed server state, the
 // client-count notices to the main window and the shutdown notice: in process, on the objects.
 #include "tests/support/hresult.h"
+#include "tests/support/in_process_session.h"
 #include "tests/support/server_session.h"
 
 #include "opccomn.h"
@@ -21,7 +22,7 @@ using com::ComPtr;
 class InProcess : public ::testing::Test {
 protected:
     static void SetUpTestSuite() { StartServerSide(); }
-    void TearDown() override { server::SetServerState(OPC_STATUS_RUNNING); }
+    void TearDown() override { SessionContext().state.SetStatus(OPC_STATUS_RUNNING); }
 
     ComPtr<IOPCGroupStateMgt2> AddGroup(IOPCServer* server, const wchar_t* name) {
         OPCHANDLE handle;
@@ -80,7 +81,7 @@ TEST_F(InProcess, FailedServerRefusesWork) {
     ComPtr<IOPCGroupStateMgt2> group = AddGroup(server.Get(), L"G");
     ComPtr<IOPCCommon> common;
     server->QueryInterface(IID_IOPCCommon, reinterpret_cast<void**>(common.ReleaseAndGetAddressOf()));
-    server::SetServerState(OPC_STATUS_FAILED);
+    SessionContext().state.SetStatus(OPC_STATUS_FAILED);
     OPCHANDLE handle;
     DWORD value = 0, rate = 1000;
     ComPtr<IUnknown> unknown;

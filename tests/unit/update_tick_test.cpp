@@ -3,6 +3,7 @@
 // of however many groups and clients refer to it, and by queued device reads as well as scans.
 // Every value a tick reads carries the tick's one time.
 #include "tests/support/hresult.h"
+#include "tests/support/in_process_session.h"
 #include "tests/support/server_session.h"
 
 #include "addrspace/address_space.h"
@@ -123,9 +124,9 @@ TEST_F(UpdateTick, ReadsEachPointOncePerTick) {
         }
         std::vector<std::uint64_t> reads;
         for (std::size_t tick = 0; tick < c.readsPerTick.size(); ++tick) {
-            const std::uint64_t before = server::AddressSpace().PointReadCount();
-            server::RunUpdateTick();
-            reads.push_back(server::AddressSpace().PointReadCount() - before);
+            const std::uint64_t before = SessionContext().addressSpace.PointReadCount();
+            server::RunUpdateTick(SessionContext());
+            reads.push_back(SessionContext().addressSpace.PointReadCount() - before);
         }
         EXPECT_EQ(reads, c.readsPerTick);
         EXPECT_TRUE(server::WaitForCallbackDeliveries(std::chrono::seconds(5)));
@@ -140,7 +141,7 @@ std::uint64_t Ticks(const FILETIME& time) {
 // two clients: each tick stamps all of them with one time taken during the tick, and the next tick
 // with a later one.
 TEST_F(UpdateTick, StampsEveryValueWithTheTicksTime) {
-    const COPCAddressSpaceMgt& space = server::AddressSpace();
+    const COPCAddressSpaceMgt& space = SessionContext().addressSpace;
     const ComPtr<IOPCServer> clients[] = {Connect(), Connect()};
     struct Group {
         ComPtr<IOPCSyncIO> io;
@@ -165,7 +166,7 @@ TEST_F(UpdateTick, StampsEveryValueWithTheTicksTime) {
         SCOPED_TRACE("tick " + std::to_string(tick));
         FILETIME before, after;
         CoFileTimeNow(&before);
-        server::RunUpdateTick();
+        server::RunUpdateTick(SessionContext());
         CoFileTimeNow(&after);
         std::vector<std::uint64_t> stamps;
         for (Group& g : groups) {

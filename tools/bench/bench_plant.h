@@ -4,7 +4,7 @@
 
 #include "rtdb/data_access.h"
 #include "tests/support/in_process_runtime.h"
-#include "tools/rtlib/rt_image.h"
+#include "rtdb/standin/rt_image.h"
 
 #include <span>
 #include <vector>

@@ -71,9 +71,10 @@ struct Client {
     std::vector<ComPtr<IOPCItemMgt>> groups;
 };
 
-Client Connect(const COPCAddressSpaceMgt& space, int client) {
+Client Connect(const ServerContext& context, int client) {
+    const COPCAddressSpaceMgt& space = context.addressSpace;
     Client c;
-    Expect(server::CreateServer(IID_IOPCServer, reinterpret_cast<void**>(c.server.ReleaseAndGetAddressOf())) == S_OK,
+    Expect(server::CreateServer(context, IID_IOPCServer, reinterpret_cast<void**>(c.server.ReleaseAndGetAddressOf())) == S_OK,
            "a client connects");
     c.sink = korvex::com::make<CountingSink>();
     for (int g = 0; g < kGroupsPerClient; ++g) {
@@ -169,15 +170,16 @@ struct TickFigures {
     std::uint64_t items = 0;  // items delivered per tick
 };
 
-TickFigures MeasureTicks(const char* what, const COPCAddressSpaceMgt& space, const std::vector<Client>& clients,
+TickFigures MeasureTicks(const char* what, const ServerContext& context, const std::vector<Client>& clients,
                          const std::function<void(int)>& beforeTick) {
     TickFigures figures{{what, kTicks, {}}, 0, 0};
     std::uint64_t itemsBefore = 0;
     for (const Client& c : clients) itemsBefore += c.sink->items;
     for (int t = 0; t < kTicks; ++t) {
         beforeTick(t);
+        const COPCAddressSpaceMgt& space = context.addressSpace;
         const std::uint64_t readsBefore = space.PointReadCount();
-        const Timing timing = Measure([] { server::RunUpdateTick(); });
+        const Timing timing = Measure([&] { server::RunUpdateTick(context); });
         figures.reads = std::max(figures.reads, space.PointReadCount() - readsBefore);
         figures.tick.timing.wallSeconds += timing.wallSeconds;
         figures.tick.timing.threadCpuSeconds += timing.threadCpuSeconds;
@@ -211,21 +213,23 @@ void RunUpdateTickBench(const Options& options) {
 
     const std::vector<rtimage::Station> plant = MakePlant(shape);
     PublishedPlant published(plant);
-    COPCAddressSpaceMgt& space = server::AddressSpace();
+    static COPCAddressSpaceMgt space;
+    static ServerState state;
+    const ServerContext context{space, state};
     Expect(space.BuildAddressSpace(published.access()), "the address space is built");
     const DWORD points = space.GetPointCount();
     const rtimage::ImageView view = published.runtime().view();
 
     std::vector<Client> clients;
     Print({"connect, add the groups and items, subscribe", 1, Measure([&] {
-               for (int c = 0; c < kClients; ++c) clients.push_back(Connect(space, c));
+               for (int c = 0; c < kClients; ++c) clients.push_back(Connect(context, c));
            })});
     // The first scan reports every item.
-    Print({"first tick (reports every item)", 1, Measure([] { server::RunUpdateTick(); })});
+    Print({"first tick (reports every item)", 1, Measure([&] { server::RunUpdateTick(context); })});
     Expect(server::WaitForCallbackDeliveries(std::chrono::seconds(30)), "the first callbacks are delivered");
 
-    const TickFigures quiet = MeasureTicks("tick, nothing changes", space, clients, [](int) {});
-    const TickFigures moving = MeasureTicks("tick, every point changes", space, clients,
+    const TickFigures quiet = MeasureTicks("tick, nothing changes", context, clients, [](int) {});
+    const TickFigures moving = MeasureTicks("tick, every point changes", context, clients,
                                             [&](int t) { MoveEveryPoint(view, plant, t); });
 
     PlainLoop loop(points);

@@ -1,7 +1,7 @@
 #include "tools/simulator/control_commands.h"
 
 #include "rtdb/rt_library.h"
-#include "tools/rtlib/rt_image.h"
+#include "rtdb/standin/rt_image.h"
 
 #include <charconv>
 #include <cstdio>

@@ -3,7 +3,7 @@
 // value-setting messages, moves the simulated values, and offers a control channel for tests.
 // Prints "ready" on stdout once everything is published. See README.md.
 #include "rtdb/rt_library.h"
-#include "tools/rtlib/rt_image.h"
+#include "rtdb/standin/rt_image.h"
 #include "tools/simulator/control_channel.h"
 #include "tools/simulator/control_commands.h"
 #include "tools/simulator/message_log.h"

@@ -2,8 +2,8 @@
 // texts converted from UTF-8 to the ANSI code page and checked against their fields.
 #pragma once
 
-#include "tools/rtlib/config_database.h"
-#include "tools/rtlib/rt_image.h"
+#include "rtdb/standin/config_database.h"
+#include "rtdb/standin/rt_image.h"
 #include "tools/simulator/plant_file.h"
 
 #include <string>

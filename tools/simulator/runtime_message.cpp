@@ -1,7 +1,7 @@
 #include "tools/simulator/runtime_message.h"
 
 #include "rtdb/rt_library.h"
-#include "tools/rtlib/rt_image.h"
+#include "rtdb/standin/rt_image.h"
 
 namespace sim {
 

@@ -3,7 +3,7 @@
 // One lock guards every record write; lookups use maps fixed at construction and take no lock.
 #pragma once
 
-#include "tools/rtlib/rt_image.h"
+#include "rtdb/standin/rt_image.h"
 #include "tools/simulator/analog_signal.h"
 #include "tools/simulator/plant_file.h"
 #include "tools/simulator/plant_image.h"

@@ -2,7 +2,7 @@
 // as <working directory>\Out\scada.dat, where the server looks for it.
 #pragma once
 
-#include "tools/rtlib/config_database.h"
+#include "rtdb/standin/config_database.h"
 
 #include <string>
 

@@ -1,7 +1,7 @@
-#include "tools/rtlib/config_database.h"
+#include "rtdb/standin/config_database.h"
 
 #include "rtdb/rt_library.h"
-#include "tools/rtlib/rt_image.h"
+#include "rtdb/standin/rt_image.h"
 
 #include <cstring>
 #include <fstream>

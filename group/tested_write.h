@@ -1,8 +1,9 @@
-// The test every write runs before its value goes to the runtime.
+// A write as every write interface makes it: the write test the value must pass, then the write to
+// the runtime.
 #pragma once
 
 #include "addrspace/address_space.h"
-#include "group/point_descriptor.h"
+#include "rtdb/point_descriptor.h"
 
 #include <oaidl.h>
 
@@ -14,7 +15,7 @@
 HRESULT WriteTest(const PointDescriptor& point, VARIANT& value);
 
 // A write of one point as every write interface makes it: the write test, then the write to the
-// runtime under the point's lock (E_FAIL when it does not get there). Quality and timestamp are
+// runtime, without the point's lock (E_FAIL when it does not get there). Quality and timestamp are
 // passed on only where given.
 HRESULT TestAndWritePoint(const COPCAddressSpaceMgt& space, COPCItem& point, const VARIANT& value, const WORD* quality,
                           const FILETIME* timestamp);

@@ -1,4 +1,4 @@
-#include "tools/rtlib/rt_image.h"
+#include "rtdb/standin/rt_image.h"
 
 #include "rtdb/rt_library.h"
 

@@ -2,7 +2,9 @@
 // and server handle, and caches the point's latest value for every reader in every group.
 #pragma once
 
-#include "point_descriptor.h"
+#include "opcda.h"
+#include "rtdb/point_descriptor.h"
+#include "rtdb/rt_library.h"
 #include "values/value_record.h"
 
 #include <array>
@@ -27,7 +29,7 @@ struct PropertyRecord {
 class alignas(64) COPCItem {
 public:
     COPCItem() : value_(values::ValueRecord::Fresh()) {}
-    virtual ~COPCItem() = default;
+    ~COPCItem() = default;
     COPCItem(const COPCItem&) = delete;
     COPCItem& operator=(const COPCItem&) = delete;
 
@@ -35,8 +37,9 @@ public:
         descriptor_ = descriptor;
         canonicalType_ = descriptor.canonicalType;
         readable_ = descriptor.IsReadable();
-        deadbandRange_ =
-            descriptor.pointKind == 3 && descriptor.highLimit > descriptor.lowLimit ? descriptor.highLimit - descriptor.lowLimit : 0;
+        deadbandRange_ = descriptor.pointKind == rt::kAnalogKind && descriptor.highLimit > descriptor.lowLimit
+                             ? descriptor.highLimit - descriptor.lowLimit
+                             : 0;
         FillPropertyRecords();
     }
     void SetServerHandle(DWORD handle) { serverHandle_ = handle; }
@@ -99,19 +102,19 @@ inline void COPCItem::FillPropertyRecords() {
     const PointDescriptor& d = descriptor_;
     std::size_t n = 0;
     auto add = [&](std::string_view name, DWORD id, VARTYPE type) { properties_[n++] = {name, id, type}; };
-    add("DataType", 1, VT_I2);
-    add("Value", 2, d.canonicalType);
-    add("Quality", 3, VT_I2);
-    add("TimeStamp", 4, VT_DATE);
-    add("AccessRights", 5, VT_I4);
-    add("ScanRate", 6, VT_R4);
-    add("EUType", 7, VT_I4);
-    add("EUInfo", 8, VT_ARRAY | VT_BSTR);
-    if (d.hasUnits) add("Units", 100, VT_BSTR);
-    if (d.hasDescription) add("Description", 101, VT_BSTR);
+    add("DataType", OPC_PROPERTY_DATATYPE, VT_I2);
+    add("Value", OPC_PROPERTY_VALUE, d.canonicalType);
+    add("Quality", OPC_PROPERTY_QUALITY, VT_I2);
+    add("TimeStamp", OPC_PROPERTY_TIMESTAMP, VT_DATE);
+    add("AccessRights", OPC_PROPERTY_ACCESS_RIGHTS, VT_I4);
+    add("ScanRate", OPC_PROPERTY_SCAN_RATE, VT_R4);
+    add("EUType", OPC_PROPERTY_EU_TYPE, VT_I4);
+    add("EUInfo", OPC_PROPERTY_EU_INFO, VT_ARRAY | VT_BSTR);
+    if (d.hasUnits) add("Units", OPC_PROPERTY_EU_UNITS, VT_BSTR);
+    if (d.hasDescription) add("Description", OPC_PROPERTY_DESCRIPTION, VT_BSTR);
     if (d.hasLimits) {
-        add("fHLimit", 104, VT_R8);
-        add("fLLimit", 105, VT_R8);
+        add("fHLimit", OPC_PROPERTY_HIGH_IR, VT_R8);
+        add("fLLimit", OPC_PROPERTY_LOW_IR, VT_R8);
     }
     propertyCount_ = n;
 }

@@ -13,8 +13,8 @@ struct PointDescriptor {
     std::uint32_t tagKey = 0;         // node id of the point's leaf
     std::uint16_t canonicalType = 0;  // VT_R4 or VT_BOOL
     std::uint16_t reserved1 = 0;
-    std::uint32_t accessRights = 0;   // OPC_READABLE (1), or readable and writeable (3)
-    float scanRate = 0;               // ms
+    std::uint32_t accessRights = 0;  // OPC_READABLE (1), or readable and writeable (3)
+    float scanRate = 0;              // ms
     std::int32_t hasUnits = 0;
     char units[8] = {};
     std::int32_t hasDescription = 0;
@@ -25,8 +25,8 @@ struct PointDescriptor {
     double lowLimit = 0;
     char stationText[32] = {};
     char pointText[32] = {};
-    std::int32_t pointKind = 0;       // 3 analog, 4 switch
-    std::int32_t stationFlag = 0;     // 1: a transfer station
+    std::int32_t pointKind = 0;    // rt::kAnalogKind or rt::kSwitchKind
+    std::int32_t stationFlag = 0;  // 1: a transfer station
 
     std::string_view Station() const { return {stationText, strnlen(stationText, sizeof stationText)}; }
     std::string_view Point() const { return {pointText, strnlen(pointText, sizeof pointText)}; }

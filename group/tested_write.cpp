@@ -1,4 +1,4 @@
-#include "group/write_test.h"
+#include "group/tested_write.h"
 
 #include "com/variant.h"
 #include "opcerror.h"
@@ -46,8 +46,8 @@ HRESULT WriteTest(const PointDescriptor& point, VARIANT& value) {
     return OPC_S_CLAMP;
 }
 
-HRESULT TestAndWritePoint(const COPCAddressSpaceMgt& space, COPCItem& point, const VARIANT& value,
-                          const WORD* quality, const FILETIME* timestamp) {
+HRESULT TestAndWritePoint(const COPCAddressSpaceMgt& space, COPCItem& point, const VARIANT& value, const WORD* quality,
+                          const FILETIME* timestamp) {
     // The test converts in place: it works on a copy of its own, so the caller's value (a BSTR,
     // say) is neither changed nor freed.
     korvex::com::Variant converted;

@@ -3,7 +3,7 @@
 // closed or made-up handle is recognised as such and yields 0 or null.
 #include "rtdb/rt_library.h"
 
-#include "tools/rtlib/rt_image.h"
+#include "rtdb/standin/rt_image.h"
 
 #include <mutex>
 #include <optional>
