@@ -27,8 +27,12 @@ GroupCallback COPCGroup::CallbackFor(GroupCallback::Kind kind, const AsyncReques
 }
 
 bool COPCGroup::ExecuteQueuedRequests(std::uint64_t lastQueued, CallbackOutbox& outbox) {
-    // In queue order; a write ends the run, and the requests after it wait until it is done.
-    while (AsyncRequest* request = requests_.Begin(lastQueued)) {
+    // In queue order; a write ends the run, and the requests after it wait until it is done. A
+    // write begins only as the tick's first request: its completion is sent from the write thread,
+    // and must not overtake the callbacks this tick has gathered but not yet sent.
+    bool first = true;
+    while (AsyncRequest* request = requests_.Begin(lastQueued, first)) {
+        first = false;
         if (request->operation == Operation::Write && !request->serverHandles.empty()) return true;
         std::optional<GroupCallback> callback;
         if (!request->serverHandles.empty()) callback = ExecuteRead(*request);

@@ -32,9 +32,10 @@ std::uint64_t AsyncRequestQueue::LastQueued() {
     return lastQueued_;
 }
 
-AsyncRequest* AsyncRequestQueue::Begin(std::uint64_t lastQueued) {
+AsyncRequest* AsyncRequestQueue::Begin(std::uint64_t lastQueued, bool writeMayBegin) {
     std::lock_guard guard(lock_);
     if (pending_.empty() || current_ || pending_.front()->sequence > lastQueued) return nullptr;
+    if (!writeMayBegin && pending_.front()->operation == AsyncRequest::Operation::Write) return nullptr;
     current_ = std::move(pending_.front());
     pending_.pop_front();
     queuedItems_ -= current_->serverHandles.size();

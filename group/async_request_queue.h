@@ -25,10 +25,10 @@ public:
     // The sequence number of the last request queued (0 before the first).
     std::uint64_t LastQueued();
 
-    // Takes the first request off the queue, when it was queued no later than `lastQueued`, and
-    // makes it the executing one (null when there is none, or while another one is still
-    // executing). It stays valid until End().
-    AsyncRequest* Begin(std::uint64_t lastQueued);
+    // Takes the first request off the queue, when it was queued no later than `lastQueued` and,
+    // unless `writeMayBegin`, is no write, and makes it the executing one (null when there is none,
+    // or while another one is still executing). It stays valid until End().
+    AsyncRequest* Begin(std::uint64_t lastQueued, bool writeMayBegin = true);
     // The executing request (null when none).
     AsyncRequest* Executing();
     // Frees the executing request.

@@ -352,7 +352,8 @@ TEST_F(AsyncIO, CancelledRequestsCompleteWithOnCancelComplete) {
     MakeQuietGroup();
     const OPCHANDLE setpoint = AddItem(kSetpoint);
     SetActive(TRUE);
-    // Two reads ahead of the write keep it queued for two ticks: the cancellation reaches it there.
+    // Reads ahead of the write keep it queued for a tick (a write begins only as a tick's first
+    // request): the cancellation reaches it there, and every callback keeps the requests' order.
     const DWORD first = Read({setpoint}, 1, S_OK);
     const DWORD second = Read({setpoint}, 2, S_OK);
     const DWORD write = Write({setpoint}, {Number(VT_R4, 70)}, 3, S_OK);

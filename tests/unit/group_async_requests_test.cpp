@@ -70,6 +70,10 @@ TEST(AsyncRequestQueue, ATickTakesEveryRequestQueuedBeforeItAndNoOther) {
     AsyncRequest* next = queue.Begin(queue.LastQueued());
     ASSERT_NE(next, nullptr);
     EXPECT_EQ(next->transactionId, 4u) << "in the next tick";
+    queue.End();
+    queue.Append(std::make_unique<AsyncRequest>(AsyncRequest::Operation::Write, AsyncRequest::Source::Device, 5));
+    EXPECT_EQ(queue.Begin(queue.LastQueued(), false), nullptr) << "no write after a tick's first request";
+    EXPECT_NE(queue.Begin(queue.LastQueued(), true), nullptr);
 }
 
 // What a group may have queued is bounded by items, not requests; what was accepted stays.
