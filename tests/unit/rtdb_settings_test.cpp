@@ -3,7 +3,7 @@
 #include "rtdb/data_access.h"
 #include "rtdb/rt_library.h"
 #include "tests/support/temp_directory.h"
-#include "tools/rtlib/config_database.h"
+#include "rtdb/standin/config_database.h"
 
 #include <gtest/gtest.h>
 
