@@ -1,15 +1,19 @@
 #include "app/class_factory.h"
 
 #include "app/server_clsid.h"
+#include "com/com_boundary.h"
 #include "server/server_module.h"
 
 namespace app {
 
-HRESULT STDMETHODCALLTYPE CServerClassFactory::CreateInstance(IUnknown* outer, REFIID riid, void** object) noexcept {
+HRESULT STDMETHODCALLTYPE CServerClassFactory::CreateInstance(IUnknown* outer, REFIID riid, void** object) noexcept
+    try {
     if (object == nullptr) return E_POINTER;
     *object = nullptr;
     if (outer != nullptr) return CLASS_E_NOAGGREGATION;
     return server::CreateServer(context_, riid, object);
+} catch (...) {
+    return korvex::com::ExceptionToHResult();
 }
 
 HRESULT STDMETHODCALLTYPE CServerClassFactory::LockServer(BOOL lock) noexcept {

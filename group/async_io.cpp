@@ -3,6 +3,7 @@
 // DA 1.0 IOPCAsyncIO is offered but refuses every call.
 #include "group/opc_group.h"
 
+#include "com/com_boundary.h"
 #include "com/task_memory.h"
 #include "group/item_checks.h"
 
@@ -100,78 +101,104 @@ HRESULT COPCGroup::QueueRefresh(std::unique_ptr<AsyncRequest> request, const DWO
 }
 
 HRESULT COPCGroup::Read(DWORD dwCount, OPCHANDLE* phServer, DWORD dwTransactionID, DWORD* pdwCancelID,
-                        HRESULT** ppErrors) {
+                        HRESULT** ppErrors) try {
     return QueueItems(dwCount, phServer, true, false, NewRequest(Operation::Read, Source::Device, dwTransactionID),
                       pdwCancelID, ppErrors, [](AsyncRequest&, DWORD) { return S_OK; });
+} catch (...) {
+    return korvex::com::ExceptionToHResult();
 }
 
 HRESULT COPCGroup::ReadMaxAge(DWORD dwCount, OPCHANDLE* phServer, DWORD* pdwMaxAge, DWORD dwTransactionID,
-                              DWORD* pdwCancelID, HRESULT** ppErrors) {
+                              DWORD* pdwCancelID, HRESULT** ppErrors) try {
     return QueueItems(dwCount, phServer, pdwMaxAge != nullptr, false,
                       NewRequest(Operation::Read, Source::ByMaxAge, dwTransactionID), pdwCancelID, ppErrors,
                       [pdwMaxAge](AsyncRequest& request, DWORD i) {
                           request.maxAges.push_back(pdwMaxAge[i]);
                           return S_OK;
                       });
+} catch (...) {
+    return korvex::com::ExceptionToHResult();
 }
 
 HRESULT COPCGroup::Write(DWORD dwCount, OPCHANDLE* phServer, VARIANT* pItemValues, DWORD dwTransactionID,
-                         DWORD* pdwCancelID, HRESULT** ppErrors) {
+                         DWORD* pdwCancelID, HRESULT** ppErrors) try {
     return QueueItems(
         dwCount, phServer, pItemValues != nullptr, true, NewRequest(Operation::Write, Source::Device, dwTransactionID),
         pdwCancelID, ppErrors,
         [pItemValues](AsyncRequest& request, DWORD i) { return AppendWrite(request, pItemValues[i], nullptr); });
+} catch (...) {
+    return korvex::com::ExceptionToHResult();
 }
 
 HRESULT COPCGroup::WriteVQT(DWORD dwCount, OPCHANDLE* phServer, OPCITEMVQT* pItemVQT, DWORD dwTransactionID,
-                            DWORD* pdwCancelID, HRESULT** ppErrors) {
+                            DWORD* pdwCancelID, HRESULT** ppErrors) try {
     return QueueItems(dwCount, phServer, pItemVQT != nullptr, true,
                       NewRequest(Operation::Write, Source::Device, dwTransactionID), pdwCancelID, ppErrors,
                       [pItemVQT](AsyncRequest& request, DWORD i) {
                           return AppendWrite(request, pItemVQT[i].vDataValue, &pItemVQT[i]);
                       });
+} catch (...) {
+    return korvex::com::ExceptionToHResult();
 }
 
-HRESULT COPCGroup::Refresh2(OPCDATASOURCE dwSource, DWORD dwTransactionID, DWORD* pdwCancelID) {
+HRESULT COPCGroup::Refresh2(OPCDATASOURCE dwSource, DWORD dwTransactionID, DWORD* pdwCancelID) try {
     const Source source = dwSource == OPC_DS_CACHE ? Source::Cache : Source::Device;
     return QueueRefresh(NewRequest(Operation::Refresh, source, dwTransactionID), nullptr, pdwCancelID);
+} catch (...) {
+    return korvex::com::ExceptionToHResult();
 }
 
-HRESULT COPCGroup::RefreshMaxAge(DWORD dwMaxAge, DWORD dwTransactionID, DWORD* pdwCancelID) {
+HRESULT COPCGroup::RefreshMaxAge(DWORD dwMaxAge, DWORD dwTransactionID, DWORD* pdwCancelID) try {
     return QueueRefresh(NewRequest(Operation::Refresh, Source::ByMaxAge, dwTransactionID), &dwMaxAge, pdwCancelID);
+} catch (...) {
+    return korvex::com::ExceptionToHResult();
 }
 
-HRESULT COPCGroup::Cancel2(DWORD dwCancelID) {
+HRESULT COPCGroup::Cancel2(DWORD dwCancelID) try {
     if (const HRESULT gate = CheckGates(); FAILED(gate)) return gate;
     // Only marks the request: the update thread reports the cancellation when it reaches it.
     return requests_.Cancel(dwCancelID) ? S_OK : E_FAIL;
+} catch (...) {
+    return korvex::com::ExceptionToHResult();
 }
 
-HRESULT COPCGroup::SetEnable(BOOL bEnable) {
+HRESULT COPCGroup::SetEnable(BOOL bEnable) try {
     if (const HRESULT gate = CheckGates(); FAILED(gate)) return gate;
     std::lock_guard guard(lock_);
     callbacksEnabled_ = bEnable;
     return S_OK;
+} catch (...) {
+    return korvex::com::ExceptionToHResult();
 }
 
-HRESULT COPCGroup::GetEnable(BOOL* pbEnable) {
+HRESULT COPCGroup::GetEnable(BOOL* pbEnable) try {
     if (const HRESULT gate = CheckGates(); FAILED(gate)) return gate;
     if (pbEnable == nullptr) return E_POINTER;
     std::lock_guard guard(lock_);
     *pbEnable = callbacksEnabled_;
     return S_OK;
+} catch (...) {
+    return korvex::com::ExceptionToHResult();
 }
 
-HRESULT COPCGroup::Read(DWORD, OPCDATASOURCE, DWORD, OPCHANDLE*, DWORD* pTransactionID, HRESULT** ppErrors) {
+HRESULT COPCGroup::Read(DWORD, OPCDATASOURCE, DWORD, OPCHANDLE*, DWORD* pTransactionID, HRESULT** ppErrors) try {
     return pTransactionID && ppErrors ? E_NOTIMPL : E_POINTER;
+} catch (...) {
+    return korvex::com::ExceptionToHResult();
 }
 
-HRESULT COPCGroup::Write(DWORD, DWORD, OPCHANDLE*, VARIANT*, DWORD* pTransactionID, HRESULT** ppErrors) {
+HRESULT COPCGroup::Write(DWORD, DWORD, OPCHANDLE*, VARIANT*, DWORD* pTransactionID, HRESULT** ppErrors) try {
     return pTransactionID && ppErrors ? E_NOTIMPL : E_POINTER;
+} catch (...) {
+    return korvex::com::ExceptionToHResult();
 }
 
-HRESULT COPCGroup::Refresh(DWORD, OPCDATASOURCE, DWORD* pTransactionID) {
+HRESULT COPCGroup::Refresh(DWORD, OPCDATASOURCE, DWORD* pTransactionID) try {
     return pTransactionID ? E_NOTIMPL : E_POINTER;
+} catch (...) {
+    return korvex::com::ExceptionToHResult();
 }
 
-HRESULT COPCGroup::Cancel(DWORD) { return E_NOTIMPL; }
+HRESULT COPCGroup::Cancel(DWORD) try { return E_NOTIMPL; } catch (...) {
+    return korvex::com::ExceptionToHResult();
+}

@@ -1,6 +1,7 @@
 // IOPCGroupStateMgt, IOPCGroupStateMgt2 and IOPCPublicGroupStateMgt of the group.
 #include "group/opc_group.h"
 
+#include "com/com_boundary.h"
 #include "com/task_memory.h"
 #include "group/update_rate.h"
 #include "opcerror.h"
@@ -9,7 +10,7 @@
 using korvex::com::ComPtr;
 
 HRESULT COPCGroup::GetState(DWORD* pUpdateRate, BOOL* pActive, LPWSTR* ppName, LONG* pTimeBias, FLOAT* pPercentDeadband,
-                            DWORD* pLCID, OPCHANDLE* phClientGroup, OPCHANDLE* phServerGroup) {
+                            DWORD* pLCID, OPCHANDLE* phClientGroup, OPCHANDLE* phServerGroup) try {
     if (const HRESULT gate = CheckGates(); FAILED(gate)) return gate;
     if (!pUpdateRate || !pActive || !ppName || !pTimeBias || !pPercentDeadband || !pLCID || !phClientGroup ||
         !phServerGroup)
@@ -24,10 +25,12 @@ HRESULT COPCGroup::GetState(DWORD* pUpdateRate, BOOL* pActive, LPWSTR* ppName, L
     *phClientGroup = s.clientGroupHandle;
     *phServerGroup = serverGroupHandle_;
     return S_OK;
+} catch (...) {
+    return korvex::com::ExceptionToHResult();
 }
 
 HRESULT COPCGroup::SetState(DWORD* pRequestedUpdateRate, DWORD* pRevisedUpdateRate, BOOL* pActive, LONG* pTimeBias,
-                            FLOAT* pPercentDeadband, DWORD* pLCID, OPCHANDLE* phClientGroup) {
+                            FLOAT* pPercentDeadband, DWORD* pLCID, OPCHANDLE* phClientGroup) try {
     if (const HRESULT gate = CheckGates(); FAILED(gate)) return gate;
     if (pRevisedUpdateRate == nullptr) return E_POINTER;
     std::lock_guard guard(lock_);
@@ -51,9 +54,11 @@ HRESULT COPCGroup::SetState(DWORD* pRequestedUpdateRate, DWORD* pRevisedUpdateRa
     state_.updateRate = ReviseUpdateRate(*pRequestedUpdateRate);
     *pRevisedUpdateRate = state_.updateRate;
     return state_.updateRate == *pRequestedUpdateRate ? S_OK : OPC_S_UNSUPPORTEDRATE;
+} catch (...) {
+    return korvex::com::ExceptionToHResult();
 }
 
-HRESULT COPCGroup::SetName(LPCWSTR szName) {
+HRESULT COPCGroup::SetName(LPCWSTR szName) try {
     if (const HRESULT gate = CheckGates(); FAILED(gate)) return gate;
     const std::wstring newName = szName ? szName : L"";
     if (newName.empty()) return E_INVALIDARG;
@@ -66,9 +71,11 @@ HRESULT COPCGroup::SetName(LPCWSTR szName) {
     std::lock_guard guard(lock_);
     state_.name = newName;
     return S_OK;
+} catch (...) {
+    return korvex::com::ExceptionToHResult();
 }
 
-HRESULT COPCGroup::CloneGroup(LPCWSTR szName, REFIID riid, LPUNKNOWN* ppUnk) {
+HRESULT COPCGroup::CloneGroup(LPCWSTR szName, REFIID riid, LPUNKNOWN* ppUnk) try {
     if (const HRESULT gate = CheckGates(); FAILED(gate)) return gate;
     if (ppUnk == nullptr) return E_POINTER;
     *ppUnk = nullptr;
@@ -105,9 +112,11 @@ HRESULT COPCGroup::CloneGroup(LPCWSTR szName, REFIID riid, LPUNKNOWN* ppUnk) {
         return table_->Contains(cloneName) ? OPC_E_DUPLICATENAME : E_FAIL;
     }
     return S_OK;
+} catch (...) {
+    return korvex::com::ExceptionToHResult();
 }
 
-HRESULT COPCGroup::SetKeepAlive(DWORD dwKeepAliveTime, DWORD* pdwRevisedKeepAliveTime) {
+HRESULT COPCGroup::SetKeepAlive(DWORD dwKeepAliveTime, DWORD* pdwRevisedKeepAliveTime) try {
     if (const HRESULT gate = CheckGates(); FAILED(gate)) return gate;
     if (pdwRevisedKeepAliveTime == nullptr) return E_POINTER;
     std::lock_guard guard(lock_);
@@ -116,16 +125,24 @@ HRESULT COPCGroup::SetKeepAlive(DWORD dwKeepAliveTime, DWORD* pdwRevisedKeepAliv
     keepAliveElapsed_ = 0;
     keepAliveArmed_ = false;
     return state_.keepAliveTime == dwKeepAliveTime ? S_OK : OPC_S_UNSUPPORTEDRATE;
+} catch (...) {
+    return korvex::com::ExceptionToHResult();
 }
 
-HRESULT COPCGroup::GetKeepAlive(DWORD* pdwKeepAliveTime) {
+HRESULT COPCGroup::GetKeepAlive(DWORD* pdwKeepAliveTime) try {
     if (pdwKeepAliveTime == nullptr) return E_POINTER;
     std::lock_guard guard(lock_);
     if (removePending_) return E_FAIL;
     *pdwKeepAliveTime = state_.keepAliveTime;
     return S_OK;
+} catch (...) {
+    return korvex::com::ExceptionToHResult();
 }
 
-HRESULT COPCGroup::GetState(BOOL* pPublic) { return pPublic == nullptr ? E_POINTER : E_NOTIMPL; }
+HRESULT COPCGroup::GetState(BOOL* pPublic) try { return pPublic == nullptr ? E_POINTER : E_NOTIMPL; } catch (...) {
+    return korvex::com::ExceptionToHResult();
+}
 
-HRESULT COPCGroup::MoveToPublic() { return E_NOTIMPL; }
+HRESULT COPCGroup::MoveToPublic() try { return E_NOTIMPL; } catch (...) {
+    return korvex::com::ExceptionToHResult();
+}

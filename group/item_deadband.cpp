@@ -3,6 +3,7 @@
 // RemoveItems or the group's destruction never takes one away underneath.
 #include "group/opc_group.h"
 
+#include "com/com_boundary.h"
 #include "com/task_memory.h"
 #include "opcerror.h"
 
@@ -25,7 +26,8 @@ HRESULT CheckDeadbandSet(const GroupItem* item) {
 
 }  // namespace
 
-HRESULT COPCGroup::SetItemDeadband(DWORD dwCount, OPCHANDLE* phServer, FLOAT* pPercentDeadband, HRESULT** ppErrors) {
+HRESULT COPCGroup::SetItemDeadband(DWORD dwCount, OPCHANDLE* phServer, FLOAT* pPercentDeadband,
+                                   HRESULT** ppErrors) try {
     if (const HRESULT gate = CheckGates(); FAILED(gate)) return gate;
     if (ppErrors == nullptr) return E_POINTER;
     if (dwCount == 0) return E_INVALIDARG;
@@ -52,9 +54,12 @@ HRESULT COPCGroup::SetItemDeadband(DWORD dwCount, OPCHANDLE* phServer, FLOAT* pP
     const HRESULT result = korvex::com::itemsResult(errors.items());
     *ppErrors = errors.release();
     return result;
+} catch (...) {
+    return korvex::com::ExceptionToHResult();
 }
 
-HRESULT COPCGroup::GetItemDeadband(DWORD dwCount, OPCHANDLE* phServer, FLOAT** ppPercentDeadband, HRESULT** ppErrors) {
+HRESULT COPCGroup::GetItemDeadband(DWORD dwCount, OPCHANDLE* phServer, FLOAT** ppPercentDeadband,
+                                   HRESULT** ppErrors) try {
     if (const HRESULT gate = CheckGates(); FAILED(gate)) return gate;
     if (ppPercentDeadband == nullptr || ppErrors == nullptr) return E_POINTER;
     if (dwCount == 0) return E_INVALIDARG;
@@ -76,9 +81,11 @@ HRESULT COPCGroup::GetItemDeadband(DWORD dwCount, OPCHANDLE* phServer, FLOAT** p
     *ppPercentDeadband = deadbands.release();
     *ppErrors = errors.release();
     return result;
+} catch (...) {
+    return korvex::com::ExceptionToHResult();
 }
 
-HRESULT COPCGroup::ClearItemDeadband(DWORD dwCount, OPCHANDLE* phServer, HRESULT** ppErrors) {
+HRESULT COPCGroup::ClearItemDeadband(DWORD dwCount, OPCHANDLE* phServer, HRESULT** ppErrors) try {
     if (const HRESULT gate = CheckGates(); FAILED(gate)) return gate;
     if (ppErrors == nullptr) return E_POINTER;
     if (dwCount == 0) return E_INVALIDARG;
@@ -99,4 +106,6 @@ HRESULT COPCGroup::ClearItemDeadband(DWORD dwCount, OPCHANDLE* phServer, HRESULT
     const HRESULT result = korvex::com::itemsResult(errors.items());
     *ppErrors = errors.release();
     return result;
+} catch (...) {
+    return korvex::com::ExceptionToHResult();
 }

@@ -4,6 +4,7 @@
 #include "group/opc_group.h"
 
 #include "addrspace/address_space.h"
+#include "com/com_boundary.h"
 #include "com/string_convert.h"
 #include "com/task_memory.h"
 #include "group/item_attributes_enumerator.h"
@@ -56,13 +57,18 @@ HRESULT COPCGroup::ResolveItems(DWORD count, const OPCITEMDEF* definitions, bool
     return result;
 }
 
-HRESULT COPCGroup::AddItems(DWORD dwCount, OPCITEMDEF* pItemArray, OPCITEMRESULT** ppAddResults, HRESULT** ppErrors) {
+HRESULT COPCGroup::AddItems(DWORD dwCount, OPCITEMDEF* pItemArray, OPCITEMRESULT** ppAddResults,
+                            HRESULT** ppErrors) try {
     return ResolveItems(dwCount, pItemArray, true, ppAddResults, ppErrors);
+} catch (...) {
+    return korvex::com::ExceptionToHResult();
 }
 
 HRESULT COPCGroup::ValidateItems(DWORD dwCount, OPCITEMDEF* pItemArray, BOOL /*bBlobUpdate*/,
-                                 OPCITEMRESULT** ppValidationResults, HRESULT** ppErrors) {
+                                 OPCITEMRESULT** ppValidationResults, HRESULT** ppErrors) try {
     return ResolveItems(dwCount, pItemArray, false, ppValidationResults, ppErrors);
+} catch (...) {
+    return korvex::com::ExceptionToHResult();
 }
 
 template <class Apply>
@@ -85,41 +91,50 @@ HRESULT COPCGroup::ForEachHandle(DWORD count, const OPCHANDLE* handles, HRESULT*
     return result;
 }
 
-HRESULT COPCGroup::RemoveItems(DWORD dwCount, OPCHANDLE* phServer, HRESULT** ppErrors) {
+HRESULT COPCGroup::RemoveItems(DWORD dwCount, OPCHANDLE* phServer, HRESULT** ppErrors) try {
     // Queued asynchronous requests keep their handles: they look the items up again when they run.
     return ForEachHandle(dwCount, phServer, ppErrors, [this](GroupItem& item, DWORD) {
         items_.Remove(item.serverHandle());
         return S_OK;
     });
+} catch (...) {
+    return korvex::com::ExceptionToHResult();
 }
 
-HRESULT COPCGroup::SetActiveState(DWORD dwCount, OPCHANDLE* phServer, BOOL bActive, HRESULT** ppErrors) {
+HRESULT COPCGroup::SetActiveState(DWORD dwCount, OPCHANDLE* phServer, BOOL bActive, HRESULT** ppErrors) try {
     return ForEachHandle(dwCount, phServer, ppErrors, [bActive](GroupItem& item, DWORD) {
         // A deactivated item is emptied, so the next update after reactivation reports it.
         if (item.active && !bActive) values::ResetOutOfService(item.value);
         item.active = bActive != FALSE;
         return S_OK;
     });
+} catch (...) {
+    return korvex::com::ExceptionToHResult();
 }
 
-HRESULT COPCGroup::SetClientHandles(DWORD dwCount, OPCHANDLE* phServer, OPCHANDLE* phClient, HRESULT** ppErrors) {
+HRESULT COPCGroup::SetClientHandles(DWORD dwCount, OPCHANDLE* phServer, OPCHANDLE* phClient, HRESULT** ppErrors) try {
     if (phClient == nullptr && dwCount != 0 && phServer != nullptr) return E_INVALIDARG;
     return ForEachHandle(dwCount, phServer, ppErrors, [phClient](GroupItem& item, DWORD i) {
         item.clientHandle = phClient[i];
         return S_OK;
     });
+} catch (...) {
+    return korvex::com::ExceptionToHResult();
 }
 
-HRESULT COPCGroup::SetDatatypes(DWORD dwCount, OPCHANDLE* phServer, VARTYPE* pRequestedDatatypes, HRESULT** ppErrors) {
+HRESULT COPCGroup::SetDatatypes(DWORD dwCount, OPCHANDLE* phServer, VARTYPE* pRequestedDatatypes,
+                                HRESULT** ppErrors) try {
     if (pRequestedDatatypes == nullptr && dwCount != 0 && phServer != nullptr) return E_INVALIDARG;
     return ForEachHandle(dwCount, phServer, ppErrors, [pRequestedDatatypes](GroupItem& item, DWORD i) {
         if (!values::IsRequestedTypeAccepted(item.point->canonicalType(), pRequestedDatatypes[i])) return OPC_E_BADTYPE;
         item.requestedType = pRequestedDatatypes[i];
         return S_OK;
     });
+} catch (...) {
+    return korvex::com::ExceptionToHResult();
 }
 
-HRESULT COPCGroup::CreateEnumerator(REFIID riid, LPUNKNOWN* ppUnk) {
+HRESULT COPCGroup::CreateEnumerator(REFIID riid, LPUNKNOWN* ppUnk) try {
     if (const HRESULT gate = CheckGates(); FAILED(gate)) return gate;
     if (ppUnk == nullptr) return E_POINTER;
     *ppUnk = nullptr;
@@ -139,4 +154,6 @@ HRESULT COPCGroup::CreateEnumerator(REFIID riid, LPUNKNOWN* ppUnk) {
     ComPtr<ItemAttributesEnumerator> enumerator = korvex::com::make<ItemAttributesEnumerator>(std::move(snapshot));
     if (!enumerator) return E_OUTOFMEMORY;
     return enumerator->QueryInterface(riid, reinterpret_cast<void**>(ppUnk));
+} catch (...) {
+    return korvex::com::ExceptionToHResult();
 }

@@ -1,6 +1,7 @@
 #include "group/opc_group.h"
 
 #include "addrspace/address_space.h"
+#include "com/com_boundary.h"
 
 using korvex::com::ComPtr;
 
@@ -72,10 +73,14 @@ void COPCGroup::finalRelease() noexcept {
     dataCallbacks_.Clear();
 }
 
-HRESULT COPCGroup::EnumConnectionPoints(IEnumConnectionPoints** ppEnum) {
+HRESULT COPCGroup::EnumConnectionPoints(IEnumConnectionPoints** ppEnum) try {
     return dataCallbacks_.EnumerateAsOnlyPoint(ppEnum);
+} catch (...) {
+    return korvex::com::ExceptionToHResult();
 }
 
-HRESULT COPCGroup::FindConnectionPoint(REFIID riid, IConnectionPoint** ppCP) {
+HRESULT COPCGroup::FindConnectionPoint(REFIID riid, IConnectionPoint** ppCP) try {
     return dataCallbacks_.FindAsOnlyPoint(riid, ppCP);
+} catch (...) {
+    return korvex::com::ExceptionToHResult();
 }

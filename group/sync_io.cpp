@@ -4,6 +4,7 @@
 #include "group/opc_group.h"
 
 #include "addrspace/address_space.h"
+#include "com/com_boundary.h"
 #include "com/task_memory.h"
 #include "group/freshness.h"
 #include "group/item_checks.h"
@@ -64,7 +65,7 @@ HRESULT COPCGroup::WriteItem(const ItemView& item, const VARIANT& value, const W
 }
 
 HRESULT COPCGroup::Read(OPCDATASOURCE dwSource, DWORD dwCount, OPCHANDLE* phServer, OPCITEMSTATE** ppItemValues,
-                        HRESULT** ppErrors) {
+                        HRESULT** ppErrors) try {
     if (const HRESULT gate = CheckGates(); FAILED(gate)) return gate;
     if (ppItemValues == nullptr || ppErrors == nullptr) return E_POINTER;
     if (dwCount == 0) return E_INVALIDARG;
@@ -102,10 +103,12 @@ HRESULT COPCGroup::Read(OPCDATASOURCE dwSource, DWORD dwCount, OPCHANDLE* phServ
     *ppItemValues = states.release();
     *ppErrors = errors.release();
     return result;
+} catch (...) {
+    return korvex::com::ExceptionToHResult();
 }
 
 HRESULT COPCGroup::ReadMaxAge(DWORD dwCount, OPCHANDLE* phServer, DWORD* pdwMaxAge, VARIANT** ppvValues,
-                              WORD** ppwQualities, FILETIME** ppftTimeStamps, HRESULT** ppErrors) {
+                              WORD** ppwQualities, FILETIME** ppftTimeStamps, HRESULT** ppErrors) try {
     if (const HRESULT gate = CheckGates(); FAILED(gate)) return gate;
     if (!ppvValues || !ppwQualities || !ppftTimeStamps || !ppErrors) return E_POINTER;
     if (dwCount == 0) return E_INVALIDARG;
@@ -140,22 +143,28 @@ HRESULT COPCGroup::ReadMaxAge(DWORD dwCount, OPCHANDLE* phServer, DWORD* pdwMaxA
                                  &results.qualities[i], &results.timestamps[i]);
     }
     return results.HandOut(ppvValues, ppwQualities, ppftTimeStamps, ppErrors);
+} catch (...) {
+    return korvex::com::ExceptionToHResult();
 }
 
-HRESULT COPCGroup::Write(DWORD dwCount, OPCHANDLE* phServer, VARIANT* pItemValues, HRESULT** ppErrors) {
+HRESULT COPCGroup::Write(DWORD dwCount, OPCHANDLE* phServer, VARIANT* pItemValues, HRESULT** ppErrors) try {
     if (pItemValues == nullptr && dwCount != 0 && ppErrors != nullptr && SUCCEEDED(CheckGates())) return E_INVALIDARG;
     return WriteItems(dwCount, phServer, ppErrors, [pItemValues](DWORD i) {
         return WriteRequest{&pItemValues[i], nullptr, nullptr};
     });
+} catch (...) {
+    return korvex::com::ExceptionToHResult();
 }
 
-HRESULT COPCGroup::WriteVQT(DWORD dwCount, OPCHANDLE* phServer, OPCITEMVQT* pItemVQT, HRESULT** ppErrors) {
+HRESULT COPCGroup::WriteVQT(DWORD dwCount, OPCHANDLE* phServer, OPCITEMVQT* pItemVQT, HRESULT** ppErrors) try {
     if (pItemVQT == nullptr && dwCount != 0 && ppErrors != nullptr && SUCCEEDED(CheckGates())) return E_INVALIDARG;
     return WriteItems(dwCount, phServer, ppErrors, [pItemVQT](DWORD i) {
         const OPCITEMVQT& vqt = pItemVQT[i];
         return WriteRequest{&vqt.vDataValue, vqt.bQualitySpecified ? &vqt.wQuality : nullptr,
                             vqt.bTimeStampSpecified ? &vqt.ftTimeStamp : nullptr};
     });
+} catch (...) {
+    return korvex::com::ExceptionToHResult();
 }
 
 template <class Request>

@@ -1,5 +1,6 @@
 #include "server/opc_server.h"
 
+#include "com/com_boundary.h"
 #include "group/opc_group.h"
 #include "server/client_registry.h"
 #include "server/runtime_write_thread.h"
@@ -51,12 +52,16 @@ bool COPCServer::HandOverWrite(const ComPtr<COPCGroup>& group) noexcept {
     }
 }
 
-HRESULT COPCServer::EnumConnectionPoints(IEnumConnectionPoints** ppEnum) {
+HRESULT COPCServer::EnumConnectionPoints(IEnumConnectionPoints** ppEnum) try {
     return shutdown_.EnumerateAsOnlyPoint(ppEnum);
+} catch (...) {
+    return korvex::com::ExceptionToHResult();
 }
 
-HRESULT COPCServer::FindConnectionPoint(REFIID riid, IConnectionPoint** ppCP) {
+HRESULT COPCServer::FindConnectionPoint(REFIID riid, IConnectionPoint** ppCP) try {
     return shutdown_.FindAsOnlyPoint(riid, ppCP);
+} catch (...) {
+    return korvex::com::ExceptionToHResult();
 }
 
 namespace server {

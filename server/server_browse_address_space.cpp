@@ -5,6 +5,7 @@
 
 #include "addrspace/address_space.h"
 #include "addrspace/hierarchical_browse.h"
+#include "com/com_boundary.h"
 #include "com/standard_enumerators.h"
 #include "com/string_convert.h"
 #include "com/task_memory.h"
@@ -18,13 +19,15 @@ std::string Narrow(LPCWSTR text) { return text ? korvex::com::toNarrow(text) : s
 
 }  // namespace
 
-HRESULT COPCServer::QueryOrganization(OPCNAMESPACETYPE* pNameSpaceType) {
+HRESULT COPCServer::QueryOrganization(OPCNAMESPACETYPE* pNameSpaceType) try {
     if (pNameSpaceType == nullptr) return E_POINTER;
     *pNameSpaceType = OPC_NS_HIERARCHIAL;
     return S_OK;
+} catch (...) {
+    return korvex::com::ExceptionToHResult();
 }
 
-HRESULT COPCServer::ChangeBrowsePosition(OPCBROWSEDIRECTION dwBrowseDirection, LPCWSTR szString) {
+HRESULT COPCServer::ChangeBrowsePosition(OPCBROWSEDIRECTION dwBrowseDirection, LPCWSTR szString) try {
     const COPCAddressSpaceMgt& space = context_.addressSpace;
     if (context_.state.IsFailed() || !space.IsBuilt()) return E_FAIL;
     std::lock_guard guard(lock_);
@@ -42,11 +45,13 @@ HRESULT COPCServer::ChangeBrowsePosition(OPCBROWSEDIRECTION dwBrowseDirection, L
     if (target == 0) return E_FAIL;
     browsePosition_ = target;
     return S_OK;
+} catch (...) {
+    return korvex::com::ExceptionToHResult();
 }
 
 HRESULT COPCServer::BrowseOPCItemIDs(OPCBROWSETYPE dwBrowseFilterType, LPCWSTR szFilterCriteria,
                                      VARTYPE vtDataTypeFilter, DWORD dwAccessRightsFilter,
-                                     LPENUMSTRING* ppIEnumString) {
+                                     LPENUMSTRING* ppIEnumString) try {
     if (context_.state.IsFailed()) return E_FAIL;
     if (ppIEnumString == nullptr) return E_POINTER;
     *ppIEnumString = nullptr;
@@ -65,9 +70,11 @@ HRESULT COPCServer::BrowseOPCItemIDs(OPCBROWSETYPE dwBrowseFilterType, LPCWSTR s
     if (!names) return E_OUTOFMEMORY;
     *ppIEnumString = names.Detach();
     return any ? S_OK : S_FALSE;
+} catch (...) {
+    return korvex::com::ExceptionToHResult();
 }
 
-HRESULT COPCServer::GetItemID(LPWSTR szItemDataID, LPWSTR* szItemID) {
+HRESULT COPCServer::GetItemID(LPWSTR szItemDataID, LPWSTR* szItemID) try {
     if (context_.state.IsFailed()) return E_FAIL;
     if (szItemID == nullptr) return E_POINTER;
     *szItemID = nullptr;
@@ -85,10 +92,14 @@ HRESULT COPCServer::GetItemID(LPWSTR szItemDataID, LPWSTR* szItemID) {
     std::string itemId;
     space.GetFullItemId(node, itemId);
     return korvex::com::taskStringCopy(korvex::com::toWide(itemId), szItemID);
+} catch (...) {
+    return korvex::com::ExceptionToHResult();
 }
 
-HRESULT COPCServer::BrowseAccessPaths(LPCWSTR /*szItemID*/, LPENUMSTRING* ppIEnumString) {
+HRESULT COPCServer::BrowseAccessPaths(LPCWSTR /*szItemID*/, LPENUMSTRING* ppIEnumString) try {
     if (ppIEnumString == nullptr) return E_POINTER;
     *ppIEnumString = nullptr;
     return E_NOTIMPL;  // the server has no access paths
+} catch (...) {
+    return korvex::com::ExceptionToHResult();
 }

@@ -1,6 +1,7 @@
 // IOPCServer of the server object: the client's groups and the server status.
 #include "server/opc_server.h"
 
+#include "com/com_boundary.h"
 #include "com/standard_enumerators.h"
 #include "com/task_memory.h"
 #include "group/opc_group.h"
@@ -22,7 +23,7 @@ constexpr LCID kEnglishUS = 1033;
 
 HRESULT COPCServer::AddGroup(LPCWSTR szName, BOOL bActive, DWORD dwRequestedUpdateRate, OPCHANDLE hClientGroup,
                              LONG* pTimeBias, FLOAT* pPercentDeadband, DWORD dwLCID, OPCHANDLE* phServerGroup,
-                             DWORD* pRevisedUpdateRate, REFIID riid, LPUNKNOWN* ppUnk) {
+                             DWORD* pRevisedUpdateRate, REFIID riid, LPUNKNOWN* ppUnk) try {
     if (context_.state.IsFailed()) return E_FAIL;
     if (!phServerGroup || !pRevisedUpdateRate || !ppUnk) return E_POINTER;
     *ppUnk = nullptr;
@@ -63,13 +64,17 @@ HRESULT COPCServer::AddGroup(LPCWSTR szName, BOOL bActive, DWORD dwRequestedUpda
     *phServerGroup = group->serverGroupHandle();
     *pRevisedUpdateRate = state.updateRate;
     return state.updateRate == dwRequestedUpdateRate ? S_OK : OPC_S_UNSUPPORTEDRATE;
+} catch (...) {
+    return korvex::com::ExceptionToHResult();
 }
 
-HRESULT COPCServer::GetErrorString(HRESULT dwError, LCID dwLocale, LPWSTR* ppString) {
+HRESULT COPCServer::GetErrorString(HRESULT dwError, LCID dwLocale, LPWSTR* ppString) try {
     return server::GetErrorText(dwError, dwLocale, ppString);
+} catch (...) {
+    return korvex::com::ExceptionToHResult();
 }
 
-HRESULT COPCServer::GetGroupByName(LPCWSTR szName, REFIID riid, LPUNKNOWN* ppUnk) {
+HRESULT COPCServer::GetGroupByName(LPCWSTR szName, REFIID riid, LPUNKNOWN* ppUnk) try {
     if (context_.state.IsFailed()) return E_FAIL;
     if (ppUnk == nullptr) return E_POINTER;
     *ppUnk = nullptr;
@@ -77,9 +82,11 @@ HRESULT COPCServer::GetGroupByName(LPCWSTR szName, REFIID riid, LPUNKNOWN* ppUnk
     const ComPtr<COPCGroup> group = groups_->Find(szName);
     if (!group) return E_FAIL;
     return group->QueryInterface(riid, reinterpret_cast<void**>(ppUnk));
+} catch (...) {
+    return korvex::com::ExceptionToHResult();
 }
 
-HRESULT COPCServer::GetStatus(OPCSERVERSTATUS** ppServerStatus) {
+HRESULT COPCServer::GetStatus(OPCSERVERSTATUS** ppServerStatus) try {
     if (ppServerStatus == nullptr) return E_POINTER;
     *ppServerStatus = nullptr;
     auto* status = static_cast<OPCSERVERSTATUS*>(CoTaskMemAlloc(sizeof(OPCSERVERSTATUS)));
@@ -101,9 +108,11 @@ HRESULT COPCServer::GetStatus(OPCSERVERSTATUS** ppServerStatus) {
     }
     *ppServerStatus = status;
     return S_OK;
+} catch (...) {
+    return korvex::com::ExceptionToHResult();
 }
 
-HRESULT COPCServer::RemoveGroup(OPCHANDLE hServerGroup, BOOL bForce) {
+HRESULT COPCServer::RemoveGroup(OPCHANDLE hServerGroup, BOOL bForce) try {
     if (context_.state.IsFailed()) return E_FAIL;
     std::lock_guard guard(groups_->lock());
     ComPtr<COPCGroup> group = groups_->FindByHandle(hServerGroup);
@@ -121,9 +130,11 @@ HRESULT COPCServer::RemoveGroup(OPCHANDLE hServerGroup, BOOL bForce) {
     group->SetRemovePending(false);
     groups_->Remove(group->name());
     return S_OK;
+} catch (...) {
+    return korvex::com::ExceptionToHResult();
 }
 
-HRESULT COPCServer::CreateGroupEnumerator(OPCENUMSCOPE /*dwScope*/, REFIID riid, LPUNKNOWN* ppUnk) {
+HRESULT COPCServer::CreateGroupEnumerator(OPCENUMSCOPE /*dwScope*/, REFIID riid, LPUNKNOWN* ppUnk) try {
     if (context_.state.IsFailed()) return E_FAIL;
     if (riid != IID_IEnumString && riid != IID_IEnumUnknown) return E_INVALIDARG;
     if (ppUnk == nullptr) return E_INVALIDARG;
@@ -147,4 +158,6 @@ HRESULT COPCServer::CreateGroupEnumerator(OPCENUMSCOPE /*dwScope*/, REFIID riid,
     }
     if (FAILED(hr)) return hr;
     return entries.empty() ? S_FALSE : S_OK;
+} catch (...) {
+    return korvex::com::ExceptionToHResult();
 }

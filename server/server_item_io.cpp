@@ -4,6 +4,7 @@
 #include "server/opc_server.h"
 
 #include "addrspace/address_space.h"
+#include "com/com_boundary.h"
 #include "com/task_memory.h"
 #include "group/freshness.h"
 #include "group/item_resolution.h"
@@ -27,7 +28,7 @@ ResolvedPoint ResolveForIO(const COPCAddressSpaceMgt& space, LPCWSTR itemId, boo
 }  // namespace
 
 HRESULT COPCServer::Read(DWORD dwCount, LPCWSTR* pszItemIDs, DWORD* pdwMaxAge, VARIANT** ppvValues, WORD** ppwQualities,
-                         FILETIME** ppftTimeStamps, HRESULT** ppErrors) {
+                         FILETIME** ppftTimeStamps, HRESULT** ppErrors) try {
     if (context_.state.IsFailed()) return E_FAIL;
     if (!ppvValues || !ppwQualities || !ppftTimeStamps || !ppErrors) return E_POINTER;
     if (dwCount == 0 || pszItemIDs == nullptr || pdwMaxAge == nullptr) return E_INVALIDARG;
@@ -59,9 +60,11 @@ HRESULT COPCServer::Read(DWORD dwCount, LPCWSTR* pszItemIDs, DWORD* pdwMaxAge, V
                                  &results.timestamps[i]);
     }
     return results.HandOut(ppvValues, ppwQualities, ppftTimeStamps, ppErrors);
+} catch (...) {
+    return korvex::com::ExceptionToHResult();
 }
 
-HRESULT COPCServer::WriteVQT(DWORD dwCount, LPCWSTR* pszItemIDs, OPCITEMVQT* pItemVQT, HRESULT** ppErrors) {
+HRESULT COPCServer::WriteVQT(DWORD dwCount, LPCWSTR* pszItemIDs, OPCITEMVQT* pItemVQT, HRESULT** ppErrors) try {
     if (context_.state.IsFailed()) return E_FAIL;
     if (ppErrors == nullptr) return E_POINTER;
     if (dwCount == 0 || pszItemIDs == nullptr || pItemVQT == nullptr) return E_INVALIDARG;
@@ -85,4 +88,6 @@ HRESULT COPCServer::WriteVQT(DWORD dwCount, LPCWSTR* pszItemIDs, OPCITEMVQT* pIt
     const HRESULT result = korvex::com::itemsResult(errors.items());
     *ppErrors = errors.release();
     return result;
+} catch (...) {
+    return korvex::com::ExceptionToHResult();
 }

@@ -4,6 +4,7 @@
 
 #include "addrspace/address_space.h"
 #include "addrspace/item_properties.h"
+#include "com/com_boundary.h"
 #include "com/string_convert.h"
 #include "com/task_memory.h"
 #include "group/item_resolution.h"
@@ -26,7 +27,7 @@ ResolvedPoint ResolvePropertyOwner(const ServerContext& context, LPCWSTR itemId)
 }  // namespace
 
 HRESULT COPCServer::QueryAvailableProperties(LPWSTR szItemID, DWORD* pdwCount, DWORD** ppPropertyIDs,
-                                             LPWSTR** ppDescriptions, VARTYPE** ppvtDataTypes) {
+                                             LPWSTR** ppDescriptions, VARTYPE** ppvtDataTypes) try {
     if (!pdwCount || !ppPropertyIDs || !ppDescriptions || !ppvtDataTypes) return E_POINTER;
     *pdwCount = 0;
     *ppPropertyIDs = nullptr;
@@ -52,10 +53,12 @@ HRESULT COPCServer::QueryAvailableProperties(LPWSTR szItemID, DWORD* pdwCount, D
     *ppDescriptions = descriptions.release();
     *ppvtDataTypes = types.release();
     return S_OK;
+} catch (...) {
+    return korvex::com::ExceptionToHResult();
 }
 
 HRESULT COPCServer::GetItemProperties(LPWSTR szItemID, DWORD dwCount, DWORD* pdwPropertyIDs, VARIANT** ppvData,
-                                      HRESULT** ppErrors) {
+                                      HRESULT** ppErrors) try {
     if (!ppvData || !ppErrors) return E_POINTER;
     if (dwCount == 0 || pdwPropertyIDs == nullptr) return E_INVALIDARG;
     *ppvData = nullptr;
@@ -75,10 +78,12 @@ HRESULT COPCServer::GetItemProperties(LPWSTR szItemID, DWORD dwCount, DWORD* pdw
     *ppvData = data.release();
     *ppErrors = errors.release();
     return result;
+} catch (...) {
+    return korvex::com::ExceptionToHResult();
 }
 
 HRESULT COPCServer::LookupItemIDs(LPWSTR szItemID, DWORD dwCount, DWORD* pdwPropertyIDs, LPWSTR** ppszNewItemIDs,
-                                  HRESULT** ppErrors) {
+                                  HRESULT** ppErrors) try {
     if (!ppszNewItemIDs || !ppErrors) return E_POINTER;
     if (dwCount == 0 || pdwPropertyIDs == nullptr) return E_INVALIDARG;
     *ppszNewItemIDs = nullptr;
@@ -105,4 +110,6 @@ HRESULT COPCServer::LookupItemIDs(LPWSTR szItemID, DWORD dwCount, DWORD* pdwProp
     *ppszNewItemIDs = itemIds.release();
     *ppErrors = errors.release();
     return result;
+} catch (...) {
+    return korvex::com::ExceptionToHResult();
 }

@@ -5,6 +5,7 @@
 #include "addrspace/address_space.h"
 #include "addrspace/item_properties.h"
 #include "addrspace/opc_browse.h"
+#include "com/com_boundary.h"
 #include "com/string_convert.h"
 #include "com/task_memory.h"
 #include "opcerror.h"
@@ -18,7 +19,8 @@ std::wstring Text(LPCWSTR text) { return text ? std::wstring(text) : std::wstrin
 }  // namespace
 
 HRESULT COPCServer::GetProperties(DWORD dwItemCount, LPWSTR* pszItemIDs, BOOL bReturnPropertyValues,
-                                  DWORD dwPropertyCount, DWORD* pdwPropertyIDs, OPCITEMPROPERTIES** ppItemProperties) {
+                                  DWORD dwPropertyCount, DWORD* pdwPropertyIDs,
+                                  OPCITEMPROPERTIES** ppItemProperties) try {
     if (context_.state.IsFailed()) return E_FAIL;
     if (ppItemProperties == nullptr || pszItemIDs == nullptr) return E_POINTER;
     *ppItemProperties = nullptr;
@@ -57,13 +59,15 @@ HRESULT COPCServer::GetProperties(DWORD dwItemCount, LPWSTR* pszItemIDs, BOOL bR
     for (DWORD i = 0; i < dwItemCount; ++i) anyFailed = anyFailed || FAILED(records[i].hrErrorID);
     *ppItemProperties = records.release();
     return anyFailed ? S_FALSE : S_OK;
+} catch (...) {
+    return korvex::com::ExceptionToHResult();
 }
 
 HRESULT COPCServer::Browse(LPWSTR szItemID, LPWSTR* pszContinuationPoint, DWORD dwMaxElementsReturned,
                            OPCBROWSEFILTER dwBrowseFilter, LPWSTR szElementNameFilter, LPWSTR szVendorFilter,
                            BOOL bReturnAllProperties, BOOL bReturnPropertyValues, DWORD dwPropertyCount,
                            DWORD* pdwPropertyIDs, BOOL* pbMoreElements, DWORD* pdwCount,
-                           OPCBROWSEELEMENT** ppBrowseElements) {
+                           OPCBROWSEELEMENT** ppBrowseElements) try {
     if (context_.state.IsFailed()) return E_FAIL;
     if (!pszContinuationPoint || !pbMoreElements || !pdwCount || !ppBrowseElements) return E_POINTER;
     *pbMoreElements = FALSE;
@@ -96,4 +100,6 @@ HRESULT COPCServer::Browse(LPWSTR szItemID, LPWSTR* pszContinuationPoint, DWORD 
     *pdwCount = static_cast<DWORD>(result.elements.size());
     *ppBrowseElements = result.elements.release();
     return S_OK;
+} catch (...) {
+    return korvex::com::ExceptionToHResult();
 }
