@@ -214,6 +214,8 @@ COPCAddressSpaceMgt::NodeNumber COPCAddressSpaceMgt::ResolveItemId(std::string_v
     return FindChild(node, itemId.substr(start));
 }
 
+bool COPCAddressSpaceMgt::IsRuntimeAlive() const { return access_ != nullptr && access_->IsScadaAlive(); }
+
 bool COPCAddressSpaceMgt::IsLeaf(NodeNumber node) const {
     const Node* n = NodeAt(node);
     if (!n || n->firstChild != 0) return false;

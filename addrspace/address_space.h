@@ -95,6 +95,8 @@ public:
     bool WritePoint(COPCItem& point, const VARIANT& value, const WORD* quality, const FILETIME* timestamp) const;
     // The data access the space was built from; null before the build.
     rtdb::CDataAccessEx* dataAccess() const { return access_; }
+    // False once the runtime's main window is gone (and before the build).
+    bool IsRuntimeAlive() const;
 
     // The record of the last DA 3.0 browse computed afresh, shared by every client.
     BrowseContinuation& browseContinuation() const { return continuation_; }

@@ -73,6 +73,7 @@ LRESULT CALLBACK CMainFrame::WindowProc(HWND window, UINT message, WPARAM wParam
 LRESULT CMainFrame::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
     case server::kClientCountMessage: OnClientCountChanged(); return 0;
+    case server::kRuntimeStoppedMessage: OnRuntimeStopped(); return 0;
     case server::kTrayCallbackMessage: OnTrayNotify(LOWORD(lParam)); return 0;
     case WM_SYSCOMMAND:
         if (OnSysCommand(wParam)) return 0;
@@ -154,6 +155,16 @@ void CMainFrame::OnClose() {
     const std::wstring reason = app::LoadResourceString(IDS_SHUTDOWN_REASON);
     server::NotifyShutdown(reason.c_str());
     // The update thread (server/) stops after the clients were told, before the window goes.
+    server::StopUpdateThread();
+    DestroyWindow(hwnd_);
+    PostQuitMessage(0);
+}
+
+void CMainFrame::OnRuntimeStopped() {
+    // The clients receive their last, bad values first, then the notice; nobody is asked.
+    server::WaitForCallbackDeliveries(std::chrono::milliseconds(2000));
+    const std::wstring reason = app::LoadResourceString(IDS_RUNTIME_STOPPED);
+    server::NotifyShutdown(reason.c_str());
     server::StopUpdateThread();
     DestroyWindow(hwnd_);
     PostQuitMessage(0);

@@ -55,6 +55,7 @@ private:
     void OnDestroy();
     void OnClose();
     void OnClientCountChanged();
+    void OnRuntimeStopped();
     void OnTrayNotify(UINT mouseMessage);
     bool OnSysCommand(WPARAM command);
     bool OnCommand(UINT id);

@@ -21,6 +21,7 @@
 #define IDS_SHUTDOWN_REASON 62332
 #define IDS_TITLE_FORMAT 62333
 #define IDS_SCADA_NOT_RUNNING 62334
+#define IDS_RUNTIME_STOPPED 62335
 
 // Text controls of the About box, filled from the system-information record.
 #define IDC_PRODUCT_LABEL 1004

@@ -46,7 +46,7 @@ const values::ValueRecord& ReadForTick(const COPCAddressSpaceMgt& space, const C
         // A failed read is no error of the scan: a value of bad quality, reported if it differs.
         if (!space.ReadPointValue(point.serverHandle(), tick.time, &value, &quality, &timestamp)) {
             VariantClear(&value);
-            quality = values::kQualityBad;
+            quality = space.IsRuntimeAlive() ? values::kQualityBad : values::kQualityCommFailure;
             timestamp = tick.time;
         }
         StoreReading(point.cache(), point.canonicalType(), value, quality, timestamp);

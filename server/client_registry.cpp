@@ -10,9 +10,9 @@ namespace {
 
 std::atomic<HWND> g_mainWindow{nullptr};
 
-HWND MainWindow() { return g_mainWindow; }
-
 }  // namespace
+
+HWND MainWindow() { return g_mainWindow; }
 
 void SetMainWindow(HWND window) { g_mainWindow = window; }
 

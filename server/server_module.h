@@ -16,10 +16,14 @@ namespace server {
 // Private messages of the main window.
 constexpr UINT kTrayCallbackMessage = 2025;
 constexpr UINT kClientCountMessage = 2026;
+// The SCADA runtime has stopped: the clients are told and the server ends, so that a restarted
+// runtime finds its memory free and the clients reconnect to a new server.
+constexpr UINT kRuntimeStoppedMessage = 2027;
 
 // The main window receives the client-count notices (kClientCountMessage) and WM_CLOSE when the
 // last client leaves; until it is set, no notices are posted.
 void SetMainWindow(HWND window);
+HWND MainWindow();
 std::size_t ClientCount();
 
 // Creates a server object over `context` for a client activation (the class factory's

@@ -57,6 +57,13 @@ void RunUpdateTick(const ServerContext& context) {
     // Every lock is released; each client's own thread calls its sinks, so that a client that is
     // slow to return, or calls the server from inside its callback, holds up nobody else.
     for (ClientCallbacks& client : tick) client.delivery->Post(std::move(client.callbacks));
+    // The runtime's end, noticed once: after this tick's data changes, which carry the
+    // comm-failure quality, went to the clients' deliveries.
+    if (!context.addressSpace.IsRuntimeAlive() && context.addressSpace.IsBuilt() &&
+        context.state.status() == OPC_STATUS_RUNNING) {
+        context.state.SetStatus(OPC_STATUS_COMM_FAULT);
+        if (const HWND window = MainWindow()) PostMessageW(window, kRuntimeStoppedMessage, 0, 0);
+    }
 }
 
 bool WaitForCallbackDeliveries(std::chrono::milliseconds timeout) {

@@ -1,4 +1,4 @@
-// The OPC qualities this server produces; no substatus or limit bits are ever set.
+// The OPC qualities this server produces; no limit bits are ever set.
 #pragma once
 
 #include <windows.h>
@@ -6,6 +6,7 @@
 namespace values {
 
 constexpr WORD kQualityBad = 0x00;
+constexpr WORD kQualityCommFailure = 0x18;  // bad: the SCADA runtime is gone
 constexpr WORD kQualityOutOfService = 0x1C;
 constexpr WORD kQualityGood = 0xC0;
 

@@ -380,6 +380,37 @@ TEST_F(AppHost, ExitWithClientsAsksAndNotifiesEverySubscribedSinkOnYes) {
     EXPECT_EQ(log.Calls(), expected);
 }
 
+// The SCADA runtime dies under subscribed clients: every client is told why, the server lets go of
+// the runtime's memory and ends, the runtime can start again and a client reconnects to a new server.
+TEST_F(AppHost, WhenTheRuntimeDiesTheClientsAreToldAndTheServerEnds) {
+    ASSERT_HR(korvex::test::RegisterProxyStub(), S_OK);
+    StartRuntime();
+    StartServer();
+    ShutdownLog log;
+    std::vector<ComPtr<IUnknown>> clients{Connect(), Connect()};
+    std::vector<Subscription> subscriptions{Subscribe(clients[0].Get(), "first", log),
+                                            Subscribe(clients[1].Get(), "second", log)};
+    simulator_->kill();
+    EXPECT_EQ(server_->waitForExit(15s), std::optional<DWORD>(0)) << "the server did not end";
+    const std::vector<std::string> expected{"first: SCADA运行系统已停止", "second: SCADA运行系统已停止"};
+    EXPECT_EQ(log.Calls(), expected);
+    EXPECT_TRUE(DialogWatchdog::instance().seen().empty()) << "no dialog on the way out";
+    subscriptions.clear();
+    clients.clear();
+    server_.reset();
+
+    StartRuntime();  // refused while anybody still maps the runtime's memory
+    ComPtr<IOPCServer> again;
+    ASSERT_HR(CoCreateInstance(app::CLSID_KorvexOPCServer, nullptr, CLSCTX_LOCAL_SERVER, IID_IOPCServer,
+                               reinterpret_cast<void**>(again.ReleaseAndGetAddressOf())),
+              S_OK);
+    OPCSERVERSTATUS* status = nullptr;
+    ASSERT_HR(again->GetStatus(&status), S_OK);
+    EXPECT_EQ(status->dwServerState, OPC_STATUS_RUNNING);
+    CoTaskMemFree(status->szVendorInfo);
+    CoTaskMemFree(status);
+}
+
 TEST_F(AppHost, AClientHungInItsShutdownRequestDelaysTheExitOnlyBriefly) {
     ASSERT_HR(korvex::test::RegisterProxyStub(), S_OK);
     StartRuntime();
