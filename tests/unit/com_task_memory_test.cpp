@@ -20,40 +20,7 @@ std::string hex(HRESULT hr) {
     return text;
 }
 
-// A record that owns strings, as OPCITEMATTRIBUTES and OPCBROWSEELEMENT do.
-struct Record {
-    LPWSTR itemId;
-    LPWSTR accessPath;
-    DWORD handle;
-};
-
-struct FreeRecord {
-    int* cleaned;
-    void operator()(Record& record) const noexcept {
-        ++*cleaned;
-        CoTaskMemFree(record.itemId);
-        CoTaskMemFree(record.accessPath);
-    }
-};
-
-TEST(TaskArrayTest, FailurePathFreesTheArrayAndWhatItsRecordsOwn) {
-    MallocSpy& spy = MallocSpy::installed();
-    const long liveBefore = spy.live();
-    int cleaned = 0;
-    {
-        TaskArray<Record, FreeRecord> records(FreeRecord{&cleaned});
-        ASSERT_EQ(records.allocate(3), S_OK);
-        EXPECT_EQ(records[2].itemId, nullptr) << "elements start zero-filled";
-        records[0].itemId = taskStringCopy(L"S1.analog.P1").release();
-        records[0].accessPath = taskStringCopy(L"").release();
-        records[1].itemId = taskStringCopy(L"S1.analog.P2").release();
-        EXPECT_EQ(spy.live(), liveBefore + 4);
-        // A later step fails and returns: nothing is handed out.
-    }
-    EXPECT_EQ(cleaned, 3) << "every element, also the untouched one";
-    EXPECT_EQ(spy.live(), liveBefore);
-}
-
+// What a record owns is freed on failure paths: the task-array cases of com_enumerator_test.
 TEST(TaskArrayTest, AllocationEdgeCases) {
     MallocSpy& spy = MallocSpy::installed();
     const long liveBefore = spy.live();

@@ -47,16 +47,10 @@ struct Case {
 };
 
 const Case kCases[] = {
-    {"one group, two points", 1, {{0, 200, TRUE, {{kSetpoint}, {kBreaker}}}}, {2, 2}},
-    {"two groups of one client on the same points", 1,
-     {{0, 200, TRUE, {{kSetpoint}, {kBreaker}}}, {0, 200, TRUE, {{kBreaker}, {kSetpoint}}}}, {2, 2}},
     {"two clients on the same points, one point twice in a group", 2,
      {{0, 200, TRUE, {{kSetpoint}, {kSetpoint}, {kBreaker}}}, {1, 200, TRUE, {{kSetpoint}, {kBusbar}}}}, {3, 3}},
-    {"an inactive group reads nothing", 1, {{0, 200, FALSE, {{kSetpoint}, {kBreaker}}}}, {0, 0}},
-    {"an inactive item reads nothing", 1, {{0, 200, TRUE, {{kSetpoint, FALSE}, {kBreaker}}}}, {1, 1}},
     {"a group of rate 1000 reads in its first tick, then every fifth", 1, {{0, 1000, TRUE, {{kSetpoint}}}},
      {1, 0, 0, 0, 0, 1}},
-    {"an empty group reads nothing", 2, {{0, 200, TRUE, {}}, {1, 200, TRUE, {}}}, {0}},
     {"a device read of the points the scan read in the same tick", 1,
      {{0, 200, TRUE, {{kSetpoint}, {kBreaker}}, true}}, {2, 2}},
     {"a device read of a point no scan reads, once in its tick", 1,
