@@ -98,25 +98,23 @@ start_session() {
         sleep 0.5
     done
 
-    # The anchor keeps the server up; the server is up once it answers for its own status.
+    # The anchor keeps the server up. It connects alone: under Wine two clients activating a server
+    # that is still starting can make one of them fail. A watch prints its item's value once its
+    # group is active, so its first line says it is connected; then the server must also answer
+    # for its own status.
     (cd "$bin" && exec setsid wine korvex-opc.exe watch "${KORVEX_ANCHOR_ITEM:-NorthSubstation.analog.Setpoint}" --rate 600000) \
         >"$logs/anchor.log" 2>&1 &
     anchor_pid=$!
     i=0
-    until client status >/dev/null 2>&1; do
-        alive "$server_pid" || { start_failed "the server ended"; return 1; }
-        i=$((i + 1))
-        [ "$i" -lt 30 ] || { start_failed "the server did not report itself running within 30 tries"; return 1; }
-        sleep 1
-    done
-    # A watch prints its items' values once its group is active: then it is a connected client.
-    i=0
     until [ -s "$logs/anchor.log" ]; do
         alive "$anchor_pid" || { start_failed "the anchor client ended"; return 1; }
+        alive "$server_pid" || { start_failed "the server ended"; return 1; }
         i=$((i + 1))
         [ "$i" -lt 300 ] || { start_failed "the anchor client received no data within 30 s"; return 1; }
         sleep 0.1
     done
+    alive "$anchor_pid" || { start_failed "the anchor client ended"; return 1; }
+    client status >/dev/null 2>&1 || { start_failed "the server did not report itself running"; return 1; }
 }
 
 # Ctrl-C for the anchor (it lets go of the server, which then ends by itself), then for the
