@@ -1,179 +1,122 @@
 #include "tools/opcclient/command_line.h"
 
-#include <algorithm>
-#include <array>
-#include <charconv>
+#include <CLI/CLI.hpp>
+
 #include <cmath>
-#include <string_view>
+#include <memory>
 
 namespace opcclient {
 
 namespace {
 
-struct CommandInfo {
-    Command command;
-    std::string_view name;
-    std::string_view synopsis;
-    std::string_view help;
-    std::vector<std::string_view> options;  // the command's own options
-    std::size_t minOperands;
-    std::size_t maxOperands;
-};
+constexpr const char* kCommandNames[] = {"status", "browse", "props", "read", "write", "watch", "error"};
 
-const std::array<CommandInfo, 7>& commands() {
-    static const std::array<CommandInfo, 7> table{{
-        {Command::status, "status", "status",
-         "The server's status: state, vendor, version, start and current time, groups.", {}, 0, 0},
-        {Command::browse, "browse", "browse [ITEM-ID] [--flat] [--filter PATTERN]",
-         "Lists the branches and items below ITEM-ID (default: the root), one level down.\n"
-         "  --flat             every item below, by full item ID\n"
-         "  --filter PATTERN   only names matching PATTERN (the server's wildcards, e.g. P*)",
-         {"--flat", "--filter"}, 0, 1},
-        {Command::props, "props", "props ITEM-ID",
-         "The item's properties: id, description and value of each.", {}, 1, 1},
-        {Command::read, "read", "read ITEM-ID... [--device | --cache | --max-age MS]",
-         "Reads the items once, through a group of this client.\n"
-         "  --device        from the device, i.e. fresh from the data source (the default)\n"
-         "  --cache         from the server's cache (filled by the server's update cycle)\n"
-         "  --max-age MS    from the cache when its value is at most MS milliseconds old",
-         {"--device", "--cache", "--max-age"}, 1, SIZE_MAX},
-        {Command::write, "write", "write ITEM-ID=VALUE...",
-         "Writes the values; each is read as the item's canonical type (numbers with '.',\n"
-         "booleans as true/false, on/off, yes/no or 1/0).",
-         {}, 1, SIZE_MAX},
-        {Command::watch, "watch", "watch ITEM-ID... [--rate MS] [--deadband PERCENT] [--duration SECONDS]",
-         "Subscribes to the items and prints every data change the server sends, until Ctrl-C.\n"
-         "  --rate MS            requested update rate (default 1000)\n"
-         "  --deadband PERCENT   percent deadband of the group, 0 to 100 (default 0)\n"
-         "  --duration SECONDS   stop after this long",
-         {"--rate", "--deadband", "--duration"}, 1, SIZE_MAX},
-        {Command::error, "error", "error CODE",
-         "The server's text for a status code: 0xC0040007, -1073479673 or OPC_E_UNKNOWNITEMID.", {}, 1, 1},
-    }};
-    return table;
+// The whole command line as CLI11 sees it, writing into `options`.
+std::unique_ptr<CLI::App> commandLine(Options& options) {
+    auto app =
+        std::make_unique<CLI::App>("A client of a local OPC DA server, by default Korvex.OPCServer.2.", "korvex-opc");
+    app->allow_windows_style_options(false);  // item IDs may start with '/'
+    app->fallthrough();                       // the global options may stand after the command too
+    app->get_formatter()->label("SUBCOMMAND", "COMMAND");
+    app->get_formatter()->label("Subcommands", "Commands");
+    app->add_option("--server", options.progId, "the server to connect to (default Korvex.OPCServer.2)")
+        ->option_text("PROGID");
+    app->add_flag("--json", options.json, "one JSON object per line instead of text");
+    app->add_subcommand("status", "The server's status: state, vendor, version, start and current time, groups.");
+
+    CLI::App* browse = app->add_subcommand("browse", "Lists the branches and items below ITEM-ID, one level down.");
+    browse->add_option("ITEM-ID", options.operands, "where to start (default: the root)")->expected(0, 1);
+    browse->add_flag("--flat", options.flat, "every item below, by full item ID");
+    browse->add_option("--filter", options.filter, "only names matching PATTERN (the server's wildcards, e.g. P*)")
+        ->option_text("PATTERN");
+
+    app->add_subcommand("props", "The item's properties: id, description and value of each.")
+        ->add_option("ITEM-ID", options.operands)
+        ->required()
+        ->expected(1);
+
+    CLI::App* read = app->add_subcommand("read", "Reads the items once, through a group of this client.");
+    read->add_option("ITEM-ID", options.operands)->required();
+    const auto from = [&options](ReadSource source) { return [&options, source] { options.source = source; }; };
+    CLI::Option* device =
+        read->add_flag_callback("--device", from(ReadSource::device), "fresh from the data source (the default)");
+    CLI::Option* cache = read->add_flag_callback("--cache", from(ReadSource::cache),
+                                                 "from the server's cache (filled by its update cycle)");
+    CLI::Option* maxAge = read->add_option_function<DWORD>(
+                                  "--max-age",
+                                  [&options](DWORD ms) {
+                                      options.source = ReadSource::maxAge;
+                                      options.maxAgeMs = ms;
+                                  },
+                                  "from the cache when its value is at most MS old")
+                              ->option_text("MS");
+    device->excludes(cache)->excludes(maxAge);
+    cache->excludes(maxAge);
+
+    app->add_subcommand("write",
+                        "Writes the values; each is read as the item's canonical type (numbers with '.',\n"
+                        "booleans as true/false, on/off, yes/no or 1/0).")
+        ->add_option("ITEM-ID=VALUE", options.operands)
+        ->required();
+
+    CLI::App* watch = app->add_subcommand("watch", "Prints every data change the server sends, until Ctrl-C.");
+    watch->add_option("ITEM-ID", options.operands)->required();
+    watch->add_option("--rate", options.rateMs, "requested update rate (default 1000)")->option_text("MS");
+    watch->add_option("--deadband", options.deadbandPercent, "percent deadband of the group, 0 to 100 (default 0)")
+        ->option_text("PERCENT")
+        ->check(CLI::Range(0.0f, 100.0f));
+    watch->add_option("--duration", options.durationSeconds, "stop after this long")->option_text("SECONDS");
+
+    app->add_subcommand("error", "The server's text for a status code: 0xC0040007, -1073479673 or OPC_E_UNKNOWNITEMID.")
+        ->add_option("CODE", options.operands)
+        ->required()
+        ->expected(1);
+
+    for (CLI::App* command : app->get_subcommands({})) command->fallthrough();
+    app->footer(
+        "COMMAND --help shows the details of a command.\n\n"
+        "exit codes: 0 done; 1 a call or an item failed; 2 bad command line or value;\n"
+        "3 no server (not registered, or it could not start); 4 the connection to the server was lost.");
+    return app;
 }
 
-const CommandInfo& infoOf(Command command) {
-    return *std::find_if(commands().begin(), commands().end(), [&](const CommandInfo& c) { return c.command == command; });
-}
-
-bool takesValue(std::string_view option) {
-    return option == "--server" || option == "--filter" || option == "--max-age" || option == "--rate" ||
-           option == "--deadband" || option == "--duration";
-}
-
-template <class Number>
-Number number(std::string_view option, std::string_view text) {
-    Number value{};
-    const char* end = text.data() + text.size();
-    const auto [stop, error] = std::from_chars(text.data(), end, value);
-    if (error != std::errc() || stop != end || text.empty())
-        throw UsageError(std::string(option) + ": \"" + std::string(text) + "\" is not a number");
-    return value;
-}
-
-void setOption(Options& options, std::string_view option, const std::string& value) {
-    if (option == "--server") {
-        options.progId = value;
-    } else if (option == "--filter") {
-        options.filter = value;
-    } else if (option == "--max-age") {
-        options.source = ReadSource::maxAge;
-        options.maxAgeMs = number<DWORD>(option, value);
-    } else if (option == "--rate") {
-        options.rateMs = number<DWORD>(option, value);
-    } else if (option == "--deadband") {
-        const float percent = number<float>(option, value);
-        if (!(percent >= 0.0f && percent <= 100.0f)) throw UsageError("--deadband: a percentage from 0 to 100");
-        options.deadbandPercent = percent;
-    } else if (option == "--duration") {
-        const double seconds = number<double>(option, value);
-        if (!(seconds > 0.0 && std::isfinite(seconds))) throw UsageError("--duration: a number of seconds above 0");
-        options.durationSeconds = seconds;
-    } else if (option == "--flat") {
-        options.flat = true;
-    } else if (option == "--device") {
-        options.source = ReadSource::device;
-    } else if (option == "--cache") {
-        options.source = ReadSource::cache;
-    } else if (option == "--json") {
-        options.json = true;
-    } else if (option == "--help" || option == "-h") {
-        options.help = true;
-    }
+std::optional<Command> commandOf(const CLI::App& app) {
+    const auto chosen = app.get_subcommands();
+    if (chosen.empty()) return std::nullopt;
+    for (std::size_t i = 0; i < std::size(kCommandNames); ++i)
+        if (chosen[0]->get_name() == kCommandNames[i]) return Command(i);
+    return std::nullopt;
 }
 
 }  // namespace
 
 Options parseCommandLine(const std::vector<std::string>& args) {
     Options options;
-    std::vector<std::string_view> given;  // command options, checked once the command is known
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        std::string_view arg = args[i];
-        if (arg.starts_with("-") && arg.size() > 1 && !(arg[1] >= '0' && arg[1] <= '9')) {
-            std::string value;
-            std::string_view option = arg;
-            if (const auto equals = arg.find('='); equals != std::string_view::npos) {
-                option = arg.substr(0, equals);
-                value = arg.substr(equals + 1);
-                if (!takesValue(option)) throw UsageError(std::string(option) + " takes no value");
-            } else if (takesValue(option)) {
-                if (i + 1 == args.size()) throw UsageError(std::string(option) + " needs a value");
-                value = args[++i];
-            }
-            const bool global = option == "--server" || option == "--json" || option == "--help" || option == "-h";
-            const bool known = global || std::any_of(commands().begin(), commands().end(), [&](const CommandInfo& c) {
-                                   return std::find(c.options.begin(), c.options.end(), option) != c.options.end();
-                               });
-            if (!known) throw UsageError("unknown option " + std::string(option));
-            if (!global) given.push_back(option);
-            setOption(options, option, value);
-        } else if (!options.command) {
-            const auto found = std::find_if(commands().begin(), commands().end(),
-                                            [&](const CommandInfo& c) { return c.name == arg; });
-            if (found == commands().end()) throw UsageError("unknown command \"" + std::string(arg) + "\"");
-            options.command = found->command;
-        } else {
-            options.operands.emplace_back(arg);
-        }
+    const auto app = commandLine(options);
+    std::vector<std::string> reversed(args.rbegin(), args.rend());  // CLI11 takes the arguments last first
+    try {
+        app->parse(reversed);
+    } catch (const CLI::CallForHelp&) {
+        options.help = true;
+    } catch (const CLI::ParseError& error) {
+        const std::vector<std::string> extra = app->remaining();
+        if (!commandOf(*app) && !extra.empty() && !extra[0].starts_with("-"))
+            throw UsageError("unknown command \"" + extra[0] + "\"");
+        throw UsageError(error.what());
     }
+    options.command = commandOf(*app);
     if (options.help) return options;
     if (!options.command) throw UsageError("no command given");
-    const CommandInfo& info = infoOf(*options.command);
-    for (std::string_view option : given) {
-        if (std::find(info.options.begin(), info.options.end(), option) == info.options.end())
-            throw UsageError(std::string(info.name) + " takes no option " + std::string(option));
-    }
-    if (std::count(given.begin(), given.end(), "--device") + std::count(given.begin(), given.end(), "--cache") +
-            std::count(given.begin(), given.end(), "--max-age") > 1)
-        throw UsageError("read: --device, --cache and --max-age exclude each other");
-    if (options.operands.size() < info.minOperands || options.operands.size() > info.maxOperands)
-        throw UsageError("usage: korvex-opc " + std::string(info.synopsis));
+    if (options.durationSeconds && !(*options.durationSeconds > 0.0 && std::isfinite(*options.durationSeconds)))
+        throw UsageError("--duration: a number of seconds above 0");
     return options;
 }
 
 std::string helpText(std::optional<Command> command) {
-    if (command) {
-        const CommandInfo& info = infoOf(*command);
-        return "usage: korvex-opc [--server PROGID] [--json] " + std::string(info.synopsis) + "\n\n" +
-               std::string(info.help) + "\n";
-    }
-    std::string text =
-        "usage: korvex-opc [--server PROGID] [--json] COMMAND [ARGS]\n\n"
-        "A client of a local OPC DA server, by default Korvex.OPCServer.2.\n\n"
-        "commands:\n";
-    for (const CommandInfo& info : commands()) {
-        const std::string_view summary = info.help.substr(0, info.help.find('\n'));
-        text += "  " + std::string(info.synopsis) + "\n      " + std::string(summary) + "\n";
-    }
-    text +=
-        "\n"
-        "  --server PROGID   the server to connect to (default Korvex.OPCServer.2)\n"
-        "  --json            one JSON object per line instead of text\n"
-        "  COMMAND --help    the details of a command\n\n"
-        "exit codes: 0 done; 1 a call or an item failed; 2 bad command line or value;\n"
-        "3 no server (not registered, or it could not start); 4 the connection to the server was lost.\n";
-    return text;
+    Options options;
+    const auto app = commandLine(options);
+    if (!command) return app->help();
+    return app->get_subcommand(kCommandNames[static_cast<int>(*command)])->help("korvex-opc");
 }
 
 }  // namespace opcclient

@@ -136,11 +136,11 @@ int main(int argc, char** argv) {
     try {
         options = sim::parseOptions(argc, argv);
     } catch (const sim::UsageError& e) {
-        std::cerr << "scadasim: " << e.what() << "\n" << sim::kUsage;
+        std::cerr << "scadasim: " << e.what() << "\n(scadasim --help shows the options)\n";
         return kExitUsage;
     }
-    if (options.help) {
-        std::cout << sim::kUsage;
+    if (!options.help.empty()) {
+        std::cout << options.help;
         return kExitOk;
     }
     return run(options);

@@ -2,14 +2,11 @@
 
 #include <windows.h>
 
-#include <charconv>
-#include <string_view>
+#include <CLI/CLI.hpp>
+
+#include <climits>
 
 namespace sim {
-
-const char* const kUsage =
-    "usage: scadasim [--plant=FILE] [--workdir=DIR] [--period-ms=N] [--pipe=NAME] [--frozen]\n"
-    "                [--registry] [--writeable=0|1|absent] [--only-transfer=0|1|absent]\n";
 
 namespace {
 
@@ -29,17 +26,20 @@ std::string defaultWorkingDirectory() {
     return dir + "korvex-scada";
 }
 
-std::uint32_t number(std::string_view option, std::string_view text) {
-    std::uint32_t value = 0;
-    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (text.empty() || ec != std::errc() || end != text.data() + text.size())
-        throw UsageError(std::string(option) + " needs a number, not \"" + std::string(text) + "\"");
-    return value;
-}
-
-std::optional<std::uint32_t> setting(std::string_view option, std::string_view text) {
-    if (text == "absent") return std::nullopt;
-    return number(option, text);
+// A registry setting: a number, or `absent` to remove the value.
+CLI::Option* addSetting(CLI::App& app, const std::string& name, std::optional<std::uint32_t>& setting,
+                        const std::string& description) {
+    const auto set = [&setting, name](const std::string& text) {
+        std::uint32_t value = 0;
+        if (text == "absent")
+            setting.reset();
+        else if (CLI::detail::lexical_cast(text, value))
+            setting = value;
+        else
+            throw CLI::ValidationError(name, "\"" + text + "\" is neither a number nor absent");
+    };
+    return app.add_option_function<std::string>(name, set, description + ", implies --registry")
+        ->option_text("0|1|absent");
 }
 
 }  // namespace
@@ -47,45 +47,39 @@ std::optional<std::uint32_t> setting(std::string_view option, std::string_view t
 Options parseOptions(int argc, char** argv) {
     Options options;
     ServerSettings settings{{}, 1, 0};
+    int tickMs = 500;
+    CLI::App app("The stand-in of the SCADA runtime (see its README).", "scadasim");
+    app.add_option("--plant", options.plantFile, "plant file (default: sample-plant.toml next to the program)")
+        ->option_text("FILE");
+    app.add_option("--workdir", options.workingDirectory, "SCADA working directory (default: %TEMP%\\korvex-scada)")
+        ->option_text("DIR");
+    app.add_option("--period-ms", tickMs, "simulation tick (default 500)")
+        ->option_text("N")
+        ->check(CLI::Range(1, INT_MAX));
+    app.add_option("--pipe", options.pipeName, "control channel (default " + options.pipeName + ")")
+        ->option_text("NAME");
+    app.add_flag("--frozen", options.startFrozen, "start with the simulation frozen");
     bool writeRegistry = false;
-    for (int i = 1; i < argc; ++i) {
-        const std::string_view arg = argv[i];
-        const auto equals = arg.find('=');
-        const std::string_view name = arg.substr(0, equals);
-        const std::string_view value =
-            equals == std::string_view::npos ? std::string_view{} : arg.substr(equals + 1);
-        const bool hasValue = equals != std::string_view::npos;
-        if (name == "--plant" && hasValue) {
-            options.plantFile = value;
-        } else if (name == "--workdir" && hasValue) {
-            options.workingDirectory = value;
-        } else if (name == "--period-ms" && hasValue) {
-            options.tick = std::chrono::milliseconds(number(name, value));
-            if (options.tick.count() == 0) throw UsageError("--period-ms must be at least 1");
-        } else if (name == "--pipe" && hasValue) {
-            options.pipeName = value;
-        } else if (name == "--frozen" && !hasValue) {
-            options.startFrozen = true;
-        } else if (name == "--registry" && !hasValue) {
-            writeRegistry = true;
-        } else if (name == "--writeable" && hasValue) {
-            settings.writeable = setting(name, value);
-            writeRegistry = true;
-        } else if (name == "--only-transfer" && hasValue) {
-            settings.onlyTransfer = setting(name, value);
-            writeRegistry = true;
-        } else if (name == "--help" || name == "-h" || name == "/?") {
-            options.help = true;
-        } else {
-            throw UsageError("unknown option " + std::string(arg));
-        }
+    app.add_flag("--registry", writeRegistry, "write the registry values the server reads");
+    const CLI::Option* writeable =
+        addSetting(app, "--writeable", settings.writeable, "\"OPC Server Writeable\" (default 1)");
+    const CLI::Option* onlyTransfer =
+        addSetting(app, "--only-transfer", settings.onlyTransfer, "\"OPC Server Only Show Tranfer Tag\" (default 0)");
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::CallForHelp&) {
+        options.help = app.help();
+        return options;
+    } catch (const CLI::ParseError& error) {
+        throw UsageError(error.what());
     }
+    options.tick = std::chrono::milliseconds(tickMs);
     if (options.plantFile.empty()) options.plantFile = programDirectory() + "\\sample-plant.toml";
     if (options.workingDirectory.empty()) options.workingDirectory = defaultWorkingDirectory();
     while (options.workingDirectory.size() > 3 &&
            (options.workingDirectory.back() == '\\' || options.workingDirectory.back() == '/'))
         options.workingDirectory.pop_back();
-    if (writeRegistry) {
+    if (writeRegistry || writeable->count() > 0 || onlyTransfer->count() > 0) {
         settings.workingDirectory = options.workingDirectory;
         options.registry = settings;
     }

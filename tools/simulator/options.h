@@ -20,7 +20,7 @@ struct Options {
     bool startFrozen = false;
     // Set: write the registry values the server reads.
     std::optional<ServerSettings> registry;
-    bool help = false;
+    std::string help;  // set: --help was given, and this is the text to show
 };
 
 class UsageError : public std::runtime_error {
@@ -28,6 +28,5 @@ class UsageError : public std::runtime_error {
 };
 
 Options parseOptions(int argc, char** argv);  // throws UsageError
-extern const char* const kUsage;
 
 }  // namespace sim
