@@ -34,10 +34,9 @@ build-session: configure-x86_64
 	@echo "Building the server, the proxy/stub, the simulator and the client (x86_64)..."
 	@cmake --build $(BUILD)/x86_64 -j $(JOBS) --target $(SESSION_TARGETS)
 
-# A session's prefix: the test prefix when there is one, else a new one.
+# A session's prefix: the test prefix when there is one made by the installed Wine, else a new one.
 session-prefix: deps
-	@[ -f "$${KORVEX_WINEPREFIX:-$(CURDIR)/build/wineprefix}/system.reg" ] || \
-	    { echo "Creating the Wine prefix (first run only, about 10 s)..."; tests/wine/prefix.sh; }
+	@tests/wine/prefix.sh --reuse
 
 build-i686: deps
 	@cmake --no-warn-unused-cli -S . -B $(BUILD)/i686 -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
@@ -61,7 +60,7 @@ test: build prefix
 # test prefix when there is one.
 BENCH_ARGS ?=
 bench: build-x86_64
-	@[ -f "$${KORVEX_WINEPREFIX:-$(CURDIR)/build/wineprefix}/system.reg" ] || tests/wine/prefix.sh
+	@tests/wine/prefix.sh --reuse
 	@tests/wine/run.sh $(BUILD)/x86_64/bin/korvex_bench.exe $(BENCH_ARGS)
 
 # The command-line client against the simulator's sample plant and the server: a scripted session

@@ -36,7 +36,8 @@ trap cleanup EXIT
 for _ in $(seq 50); do [ -e "/tmp/.X11-unix/X${display#:}" ] && break; sleep 0.1; done
 
 wineserver -k 2>/dev/null || true
-if [ ! -f "$WINEPREFIX/system.reg" ]; then
+if ! korvex_prefix_is_current; then
+    rm -rf "$WINEPREFIX"
     mkdir -p "$WINEPREFIX"
     timeout 180 wine wineboot --init >/dev/null 2>&1
     timeout 60 wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null
@@ -46,6 +47,7 @@ if [ ! -f "$WINEPREFIX/system.reg" ]; then
     # The dialogs ask for SimSun, which Debian does not ship.
     timeout 60 wine reg add 'HKCU\Software\Wine\Fonts\Replacements' /v SimSun /d 'WenQuanYi Micro Hei' /f >/dev/null
     wineserver -w
+    korvex_wine_version >"$WINEPREFIX/korvex-wine-version"
 fi
 
 rm -rf "$work"

@@ -9,3 +9,12 @@ export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="
 export LC_ALL=zh_CN.UTF-8 LANG=zh_CN.UTF-8
 [ -n "${KORVEX_KEEP_DISPLAY:-}" ] || unset DISPLAY
+
+# The installed Wine packages, with their versions: a prefix records the Wine that made it.
+korvex_wine_version() {
+    dpkg-query -W -f='${binary:Package} ${Version}\n' 'wine*' 'libwine*' 2>/dev/null | sort
+}
+korvex_prefix_is_current() {
+    [ -f "$WINEPREFIX/system.reg" ] && [ -f "$WINEPREFIX/korvex-wine-version" ] &&
+        [ "$(korvex_wine_version)" = "$(cat "$WINEPREFIX/korvex-wine-version")" ]
+}
