@@ -112,13 +112,24 @@ bool CDataAccessEx::AttachDatabase() {
     std::byte* descriptor = g_systemBlock.data() + rt::mailbox::kMemoryDescriptor;
     DWORD databaseSize = 0;
     std::memcpy(&databaseSize, descriptor, sizeof databaseSize);
-    rtView_.reset(MapViewOfFile(rtMapping_.get(), FILE_MAP_ALL_ACCESS, 0, 0, databaseSize));
+    // Size 0 would map the whole section, whatever its size: a descriptor saying 0 is no database.
+    if (databaseSize != 0) rtView_.reset(MapViewOfFile(rtMapping_.get(), FILE_MAP_ALL_ACCESS, 0, 0, databaseSize));
     if (!rtView_) {
         rtMapping_.reset();
         return false;
     }
+    databaseSize_ = databaseSize;
     RtInitMemory(rtView_.get(), descriptor, 0);
     return true;
+}
+
+// The library hands out pointers into the database it was given; one that points elsewhere (a
+// corrupt image, or a library that trusts it) is treated as a missing record, never read.
+const std::byte* CDataAccessEx::InDatabase(const void* record, std::size_t extent) const {
+    const auto* first = static_cast<const std::byte*>(rtView_.get());
+    const auto* at = static_cast<const std::byte*>(record);
+    if (!at || !first || at < first || extent > databaseSize_) return nullptr;
+    return static_cast<std::size_t>(at - first) <= databaseSize_ - extent ? at : nullptr;
 }
 
 int CDataAccessEx::GetStationCount() const {
@@ -132,9 +143,9 @@ int CDataAccessEx::GetStationCount() const {
 const std::byte* CDataAccessEx::GetStationByIndex(int index) const {
     const RtHandle table = RtOpenStationDb();
     if (!table) return nullptr;
-    const auto* station = static_cast<const std::byte*>(RtGetStationDataByIndex(table, index));
+    const void* station = RtGetStationDataByIndex(table, index);
     RtCloseDb(table);
-    return station;
+    return InDatabase(station, rt::station::kExtent);
 }
 
 int CDataAccessEx::GetAnalogCount(const std::byte* station) const {
@@ -149,9 +160,9 @@ const std::byte* CDataAccessEx::GetAnalogByIndex(const std::byte* station, int i
     auto* stationRecord = const_cast<std::byte*>(station);
     const RtHandle table = RtOpenAnalogDb(stationRecord);
     if (!table) return nullptr;
-    const auto* point = static_cast<const std::byte*>(RtGetAnalogDataByIndex(table, stationRecord, index));
+    const void* point = RtGetAnalogDataByIndex(table, stationRecord, index);
     RtCloseDb(table);
-    return point;
+    return InDatabase(point, rt::analog::kExtent);
 }
 
 int CDataAccessEx::GetSwitchCount(const std::byte* station) const {
@@ -166,9 +177,9 @@ const std::byte* CDataAccessEx::GetSwitchByIndex(const std::byte* station, int i
     auto* stationRecord = const_cast<std::byte*>(station);
     const RtHandle table = RtOpenStatusDb(stationRecord);
     if (!table) return nullptr;
-    const auto* point = static_cast<const std::byte*>(RtGetStatusDataByIndex(table, stationRecord, index));
+    const void* point = RtGetStatusDataByIndex(table, stationRecord, index);
     RtCloseDb(table);
-    return point;
+    return InDatabase(point, rt::status::kExtent);
 }
 
 std::string CDataAccessEx::PointKey(std::string_view stationName, int kind, std::string_view pointName) {

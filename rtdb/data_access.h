@@ -80,11 +80,14 @@ private:
     // VT_EMPTY and quality BAD.
     static bool ReadRecord(const PointRecord& point, VARIANT* value, WORD* quality);
     static std::string PointKey(std::string_view stationName, int kind, std::string_view pointName);
+    // `record` when its first `extent` bytes lie inside the mapped database, else null.
+    const std::byte* InDatabase(const void* record, std::size_t extent) const;
 
     Settings settings_;
     HWND serverWindow_ = nullptr;
     korvex::com::UniqueHandle rtMapping_;
     korvex::com::UniqueMappedView rtView_;
+    std::size_t databaseSize_ = 0;
     korvex::com::UniqueMappedView mailboxView_;
     DWORD scadaWindow_ = 0;
     std::unordered_map<std::string, const std::byte*> pointMap_;

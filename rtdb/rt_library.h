@@ -48,6 +48,7 @@ enum PointKind : int { kAnalogKind = 3, kSwitchKind = 4 };
 namespace station {
 constexpr std::size_t kName = 0;
 constexpr std::size_t kNonTransferFlag = 384;
+constexpr std::size_t kExtent = kNonTransferFlag + 1;  // the bytes of a record the server reads
 }  // namespace station
 
 namespace analog {
@@ -57,6 +58,7 @@ constexpr std::size_t kHighLimit = 144;
 constexpr std::size_t kLowLimit = 160;
 constexpr std::size_t kWritableFlag = 548;
 constexpr std::size_t kValue = 587;
+constexpr std::size_t kExtent = kValue + 8;
 }  // namespace analog
 
 namespace status {
@@ -64,6 +66,7 @@ constexpr std::size_t kName = 0;  // 32 bytes
 constexpr std::size_t kDescription = 32;
 constexpr std::size_t kWritableFlag = 467;
 constexpr std::size_t kState = 493;
+constexpr std::size_t kExtent = kState + 1;
 }  // namespace status
 
 constexpr std::size_t kNameField = 32;

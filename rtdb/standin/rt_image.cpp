@@ -131,6 +131,21 @@ std::array<std::byte, kDescriptorSize> makeMemoryDescriptor(std::uint32_t imageS
     return descriptor;
 }
 
+void corrupt(std::byte* image, Corruption how) {
+    const auto station = [image](std::size_t index) {
+        return image + readU32(image + header::kStationTable) + index * station::kRecordSize;
+    };
+    switch (how) {
+    case Corruption::StationCount: writeU32(image + header::kStationCount, 0x10000000); break;
+    case Corruption::TableOffset: writeU32(image + header::kAnalogTable, 0xFFFFFFC0); break;
+    case Corruption::PointRun: writeU32(station(0) + station::kFirstAnalog, 0x7FFFFFF0); break;
+    case Corruption::UnterminatedNames:
+        std::memset(station(1) + rt::station::kName, 'N', rt::station::kNonTransferFlag);
+        std::memset(image + readU32(image + header::kSwitchTable) + rt::status::kName, 'P', rt::kNameField);
+        break;
+    }
+}
+
 std::optional<ImageView> ImageView::open(std::byte* base, const std::byte* descriptor) {
     if (!base || !descriptor) return std::nullopt;
     if (readU32(descriptor + 4) != kDescriptorMagic || readU32(descriptor + 8) != kLayoutVersion)
@@ -200,7 +215,8 @@ ImageView::Run ImageView::run(std::size_t stationIndex, std::size_t firstField, 
 }
 
 std::byte* ImageView::point(const Table& table, Run r, std::size_t index) const {
-    if (index >= r.count) return nullptr;
+    // The run was checked when the view opened, but the runtime may have written it since.
+    if (index >= r.count || std::uint64_t{r.first} + index >= table.count) return nullptr;
     return base_ + table.offset + (r.first + index) * table.recordSize;
 }
 

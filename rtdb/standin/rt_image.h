@@ -104,6 +104,13 @@ struct Station {
 // field or the plant does not fit 32-bit offsets.
 std::vector<std::byte> buildImage(std::span<const Station> plant);
 
+// The ways a runtime's memory can be corrupt, laid into a valid image to test its readers: a
+// station count beyond the image, the analog table outside it, the first station's analog points
+// running beyond their table, and names (the second station's and the first switch point's) that
+// fill their fields without a terminator.
+enum class Corruption { StationCount, TableOffset, PointRun, UnterminatedNames };
+void corrupt(std::byte* image, Corruption how);
+
 constexpr std::size_t kDescriptorSize = 20;
 std::array<std::byte, kDescriptorSize> makeMemoryDescriptor(std::uint32_t imageSize);
 

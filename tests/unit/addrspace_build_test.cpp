@@ -2,11 +2,14 @@
 // this process.
 #include "addrspace/address_space.h"
 #include "com/string_convert.h"
+#include "rtdb/rt_library.h"
 #include "tests/support/in_process_runtime.h"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
+#include <optional>
 #include <limits>
 #include <memory>
 #include <string>
@@ -159,6 +162,48 @@ TEST(AddressSpaceBuild, NoStationsIsNoBuild) {
     EXPECT_EQ(space.GetRoot(), 0u);
     EXPECT_EQ(space.ResolveItemId(""), 0u);
     EXPECT_EQ(space.GetPointCount(), 0u);
+}
+
+// The runtime's memory is input: a corrupt image is refused whole (the server then reports no
+// configuration), whether it was corrupt when the server attached or became so before the build;
+// a name without its terminator ends at its field. Nothing outside the mapping is ever read: an
+// image that led there would crash this test.
+TEST(AddressSpaceBuild, CorruptImages) {
+    using rtimage::Corruption;
+    const struct {
+        const char* corruption;
+        std::optional<Corruption> image;  // none: the memory descriptor says size 0
+        bool beforeAttach, attached, built;
+    } cases[] = {
+        {"station count beyond the image", Corruption::StationCount, true, true, false},
+        {"analog table outside the image", Corruption::TableOffset, true, true, false},
+        {"a station's points beyond their table", Corruption::PointRun, true, true, false},
+        {"a station's points moved beyond their table after the attach", Corruption::PointRun, false, true, false},
+        {"memory descriptor of size 0", std::nullopt, true, false, false},
+        {"names without their terminator", Corruption::UnterminatedNames, true, true, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.corruption);
+        InProcessRuntime runtime(TwoStations());
+        const auto corrupt = [&] {
+            if (c.image)
+                rtimage::corrupt(runtime.database(), *c.image);
+            else
+                std::memset(runtime.mailbox() + rt::mailbox::kSystemBlock + rt::mailbox::kMemoryDescriptor, 0, 4);
+        };
+        if (c.beforeAttach) corrupt();
+        rtdb::CDataAccessEx access(nullptr, {false, true});
+        ASSERT_EQ(access.AttachDatabase(), c.attached);
+        if (!c.attached) continue;
+        if (!c.beforeAttach) corrupt();
+        COPCAddressSpaceMgt space;
+        EXPECT_EQ(space.BuildAddressSpace(access), c.built);
+        EXPECT_EQ(space.IsBuilt(), c.built);
+        // Names keep the first 31 bytes of their field, as every name does.
+        if (c.built) {
+            EXPECT_NE(space.ResolveItemId(std::string(31, 'N') + ".switch." + std::string(31, 'P')), 0u);
+        }
+    }
 }
 
 // An item ID is any text that comes back unchanged from the runtime's code page (936 in the test

@@ -113,7 +113,9 @@ int run(const sim::Options& options) {
             }
         });
 
-        publishMailbox(mailbox.data(), window.handle(), database.size());
+        // The simulation holds its records already; a corruption only misleads the readers.
+        if (options.corruption) rtimage::corrupt(database.data(), *options.corruption);
+        publishMailbox(mailbox.data(), window.handle(), database.size() * (options.corruptDescriptor ? 2 : 1));
         std::cout << "ready" << std::endl;
         window.run();
 

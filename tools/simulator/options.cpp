@@ -5,6 +5,8 @@
 #include <CLI/CLI.hpp>
 
 #include <climits>
+#include <map>
+#include <string>
 
 namespace sim {
 
@@ -65,6 +67,18 @@ Options parseOptions(int argc, char** argv) {
         addSetting(app, "--writeable", settings.writeable, "\"OPC Server Writeable\" (default 1)");
     const CLI::Option* onlyTransfer =
         addSetting(app, "--only-transfer", settings.onlyTransfer, "\"OPC Server Only Show Tranfer Tag\" (default 0)");
+    // "descriptor" is not a corruption of the image itself: it is told apart after parsing.
+    constexpr int kDescriptor = -1;
+    int corruption = 0;
+    const std::map<std::string, int> corruptions{
+        {"counts", static_cast<int>(rtimage::Corruption::StationCount) + 1},
+        {"offsets", static_cast<int>(rtimage::Corruption::TableOffset) + 1},
+        {"runs", static_cast<int>(rtimage::Corruption::PointRun) + 1},
+        {"names", static_cast<int>(rtimage::Corruption::UnterminatedNames) + 1},
+        {"descriptor", kDescriptor}};
+    app.add_option("--corrupt", corruption, "publish a corrupt database: counts, offsets, runs, names or descriptor")
+        ->option_text("KIND")
+        ->transform(CLI::CheckedTransformer(corruptions));
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp&) {
@@ -73,6 +87,10 @@ Options parseOptions(int argc, char** argv) {
     } catch (const CLI::ParseError& error) {
         throw UsageError(error.what());
     }
+    if (corruption == kDescriptor)
+        options.corruptDescriptor = true;
+    else if (corruption > 0)
+        options.corruption = static_cast<rtimage::Corruption>(corruption - 1);
     options.tick = std::chrono::milliseconds(tickMs);
     if (options.plantFile.empty()) options.plantFile = programDirectory() + "\\sample-plant.toml";
     if (options.workingDirectory.empty()) options.workingDirectory = defaultWorkingDirectory();

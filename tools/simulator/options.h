@@ -1,6 +1,7 @@
 // scadasim's command line (see README.md).
 #pragma once
 
+#include "rtdb/standin/rt_image.h"
 #include "tools/simulator/registry_settings.h"
 
 #include <chrono>
@@ -20,6 +21,9 @@ struct Options {
     bool startFrozen = false;
     // Set: write the registry values the server reads.
     std::optional<ServerSettings> registry;
+    // Set: the published memory is corrupt in this way (for testing the server against it).
+    std::optional<rtimage::Corruption> corruption;
+    bool corruptDescriptor = false;  // the memory descriptor claims twice the database's size
     std::string help;  // set: --help was given, and this is the text to show
 };
 
