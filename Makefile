@@ -9,7 +9,8 @@ JOBS    ?= $(shell nproc)
 ARCHS   := x86_64 i686
 CTEST_ARGS ?=
 
-.PHONY: all deps build test bench demo run screenshots prefix clean configure-x86_64 build-session session-prefix soak \
+.PHONY: all deps build test bench demo run screenshots prefix clean configure-x86_64 configure-i686 build-session \
+	session-prefix soak \
 	$(ARCHS:%=build-%)
 
 all: build
@@ -19,7 +20,9 @@ deps:
 
 build: $(ARCHS:%=build-%)
 
-# The x86_64 tree builds everything; the i686 tree builds the product only (no 32-bit Wine to run tests).
+# The x86_64 tree builds everything; the i686 tree builds the product and the shared cases as
+# clients, which the x86_64 tree's tests run against the 64-bit server (and its clients against the
+# 32-bit server).
 configure-x86_64: deps
 	@cmake --no-warn-unused-cli -S . -B $(BUILD)/x86_64 -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
 	    -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-x86_64.cmake $(WERROR_FLAG) \
@@ -28,20 +31,24 @@ configure-x86_64: deps
 build-x86_64: configure-x86_64
 	@cmake --build $(BUILD)/x86_64 -j $(JOBS)
 
-# What a session runs, and nothing else: the server, the proxy/stub, the simulator and the client.
+# What a session runs, and nothing else: the server, the proxy/stub, the simulator and the client,
+# and the 32-bit client with its proxy/stub.
 SESSION_TARGETS := KorvexOPCServer korvex_proxy scadasim korvex-opc
-build-session: configure-x86_64
-	@echo "Building the server, the proxy/stub, the simulator and the client (x86_64)..."
+build-session: configure-x86_64 configure-i686
+	@echo "Building the server, the proxy/stub, the simulator and the client (x86_64), the client and the proxy/stub (i686)..."
 	@cmake --build $(BUILD)/x86_64 -j $(JOBS) --target $(SESSION_TARGETS)
+	@cmake --build $(BUILD)/i686 -j $(JOBS) --target korvex_proxy korvex-opc
 
 # A session's prefix: the test prefix when there is one made by the installed Wine, else a new one.
 session-prefix: deps
 	@tests/wine/prefix.sh --reuse
 
-build-i686: deps
+configure-i686: deps
 	@cmake --no-warn-unused-cli -S . -B $(BUILD)/i686 -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
 	    -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake $(WERROR_FLAG) \
-	    -DKORVEX_TESTS=OFF >/dev/null
+	    -DKORVEX_TESTS=ON -DKORVEX_CROSS_PROCESS_TESTS_ONLY=ON >/dev/null
+
+build-i686: configure-i686
 	@cmake --build $(BUILD)/i686 -j $(JOBS)
 
 prefix: deps

@@ -6,12 +6,18 @@ set -u
 . "$(dirname "$0")/opc-session.sh"
 
 failed=""
-# step TITLE EXPECTED-EXIT-CODE ARGS...
+# step TITLE EXPECTED-EXIT-CODE ARGS...; step32 runs the 32-bit client instead.
 step() {
-    title=$1 expected=$2
-    shift 2
-    printf '\n== %s\n$ korvex-opc %s\n' "$title" "$*"
-    client "$@"
+    run_step client "$@"
+}
+step32() {
+    run_step client32 "$@"
+}
+run_step() {
+    how=$1 title=$2 expected=$3
+    shift 3
+    printf '\n== %s\n$ %skorvex-opc %s\n' "$title" "$([ "$how" = client32 ] && echo 'i686/')" "$*"
+    "$how" "$@"
     rc=$?
     if [ "$rc" -ne "$expected" ]; then
         printf '!! exit code %s, expected %s\n' "$rc" "$expected"
@@ -38,6 +44,10 @@ step "Ten seconds of live data changes (the simulator moves the values)" 0 \
     watch NorthSubstation.analog.BusbarVoltage NorthSubstation.analog.FeederCurrent NorthSubstation.switch.Breaker2 \
     --duration 10
 step "The same as JSON, one object per line" 0 --json read NorthSubstation.analog.FeederCurrent
+step32 "A 32-bit client (the i686 build under WoW64) reads the same points through the 32-bit proxy" 0 \
+    read NorthSubstation.analog.Setpoint NorthSubstation.switch.Breaker1
+step32 "... and watches them, the callbacks crossing from the 64-bit server" 0 \
+    watch NorthSubstation.analog.BusbarVoltage NorthSubstation.analog.FeederCurrent --duration 5
 
 printf '\nEnding the session: the last client leaves, the server ends by itself, the simulator is told to quit.\n'
 trap - INT TERM

@@ -9,9 +9,10 @@
 
 repo=${repo:-$(cd "$(dirname "$0")/.." && pwd)}
 export KORVEX_WINEPREFIX="${KORVEX_WINEPREFIX:-$repo/build/wineprefix}"
-# env.sh looks for the repository from its caller's path; the prefix is given, so that does not matter.
-. "$repo/tests/wine/env.sh" 2>/dev/null
+korvex_root=$repo
+. "$repo/tests/wine/env.sh"
 bin="$repo/build/x86_64/bin"
+bin32="$repo/build/i686/bin"
 logs="${KORVEX_SESSION_LOGS:-$repo/build/session}"
 mkdir -p "$logs"
 
@@ -22,6 +23,11 @@ client_command="WINEPREFIX=$WINEPREFIX WINEDEBUG=-all wine $bin/korvex-opc.exe"
 
 client() {
     (cd "$bin" && timeout 60 wine korvex-opc.exe "$@")
+}
+
+# The 32-bit client, under WoW64.
+client32() {
+    (cd "$bin32" && timeout 60 wine korvex-opc.exe "$@")
 }
 
 # A child of this script that has ended but was not waited for yet still answers kill -0.
@@ -72,7 +78,12 @@ start_session() {
     : >"$logs/server.log"
     : >"$logs/anchor.log"
     "$repo/tests/wine/server.sh" start
+    # Each proxy/stub with the regsvr32 of its architecture, as on Windows.
     (cd "$bin" && timeout 60 wine regsvr32 /s korvexps.dll) || { start_failed "registering korvexps.dll failed"; return 1; }
+    if [ -f "$bin32/korvexps.dll" ]; then
+        (cd "$bin32" && timeout 60 wine 'C:\windows\syswow64\regsvr32.exe' /s korvexps.dll) ||
+            { start_failed "registering the 32-bit korvexps.dll failed"; return 1; }
+    fi
 
     # shellcheck disable=SC2086
     (cd "$bin" && exec setsid wine scadasim.exe --registry ${KORVEX_SIMULATOR_ARGS:-}) >"$logs/scadasim.log" 2>&1 &

@@ -7,7 +7,9 @@ namespace korvex::test {
 HRESULT RegisterProxyStub() {
     static bool registered = false;
     if (registered) return S_OK;
-    const HMODULE proxy = LoadLibraryA(programPath("korvexps.dll").c_str());
+    // The DLL of the test's own architecture, in its own registry view; the server's, when the
+    // server is of the other architecture, was registered with the test prefix.
+    const HMODULE proxy = LoadLibraryA((testProgramDirectory() + "\\korvexps.dll").c_str());
     if (proxy == nullptr) return HRESULT_FROM_WIN32(GetLastError());
     // Through void(*)(), the generic function pointer type, so that the cast draws no warning.
     const auto registerServer = reinterpret_cast<HRESULT(WINAPI*)()>(

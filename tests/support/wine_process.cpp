@@ -177,6 +177,10 @@ std::string binDirectory() {
         while (dir.size() > 3 && dir.back() == '\\') dir.pop_back();
         return dir;
     }
+    return testProgramDirectory();
+}
+
+std::string testProgramDirectory() {
     std::wstring path(MAX_PATH, L'\0');
     for (;;) {
         const DWORD length = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));

@@ -25,8 +25,13 @@ namespace korvex::test {
 // Paths and arguments are UTF-8 throughout.
 //
 // The folder of the build's programs: KORVEX_BIN_DIR (a host path, which ctest sets for
-// integration tests) as a Windows path, else the folder of the running test program.
+// integration tests) as a Windows path, else the folder of the running test program. The programs
+// a test starts may be of the other architecture than the test: a 32-bit client of the 64-bit
+// server, or the other way round.
 std::string binDirectory();
+
+// The folder of the running test program, where the DLLs of its own architecture are.
+std::string testProgramDirectory();
 
 // A program of the build by file name ("scadasim.exe"); a path with a folder stays as it is.
 std::string programPath(std::string_view program);

@@ -1,7 +1,10 @@
 # Environment of every Wine run of the project: one prefix per build tree, fixed locale (the host
 # locale becomes Wine's user locale and changes VariantChangeType's number parsing), no Mono/Gecko
 # installers, no display unless a caller brings Xvfb.
-korvex_root=$(cd "$(dirname "$0")/../.." && pwd)
+# The repository: given by a script that knows it, else found from the caller's path.
+korvex_root=${korvex_root:-$(cd "$(dirname "$0")/../.." && pwd)}
+case ":$PATH:" in *":$korvex_root/tests/wine/bin:"*) ;; *) PATH="$korvex_root/tests/wine/bin:$PATH" ;; esac
+export PATH
 : "${KORVEX_WINEPREFIX:=$korvex_root/build/wineprefix}"
 export WINEPREFIX="$KORVEX_WINEPREFIX"
 export WINEARCH=win64

@@ -10,10 +10,12 @@
 set -eu
 . "$(dirname "$0")/env.sh"
 if [ "${1:-}" = "--reuse" ] && korvex_prefix_is_current; then exit 0; fi
-if [ -f "$WINEPREFIX/system.reg" ]; then
-    echo "Making a new Wine prefix: the installed Wine changed since this one was made (about 10 s)..."
-elif [ "${1:-}" = "--reuse" ]; then
-    echo "Making the Wine prefix (first run only, about 10 s)..."
+if [ "${1:-}" = "--reuse" ]; then
+    if [ -f "$WINEPREFIX/system.reg" ]; then
+        echo "Making a new Wine prefix: the installed Wine changed since this one was made (about 10 s)..."
+    else
+        echo "Making the Wine prefix (first run only, about 10 s)..."
+    fi
 fi
 wineserver -k 2>/dev/null || true
 rm -rf "$WINEPREFIX"
