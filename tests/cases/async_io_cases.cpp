@@ -419,22 +419,6 @@ TEST_F(AsyncIO, DisabledCallbacksStopOnlyTheScansDataChanges) {
     EXPECT_EQ(enabled, 7);
 }
 
-TEST_F(AsyncIO, GroupDeadbandHoldsSmallMovesBack) {
-    // Setpoint's range is 0..100: a group deadband of 10 percent is a band of 10.
-    MakeGroup(TRUE, 200, 10.0f);
-    AddItem(kSetpoint);
-    const OPCHANDLE breaker = AddItem(kBreaker, VT_EMPTY, FALSE);
-    ASSERT_TRUE(sink_->Take(IsDataChangeOfScan));
-    MoveAnalog("NorthSubstation", "Setpoint", 55.0);
-    Barrier(breaker);
-    EXPECT_EQ(sink_->Count(IsDataChangeOfScan), 0u) << "55 stays inside the band";
-    MoveAnalog("NorthSubstation", "Setpoint", 61.0);
-    const auto passed = sink_->Take(IsDataChangeOfScan);
-    ASSERT_TRUE(passed);
-    EXPECT_EQ(passed->values, std::vector<double>{61.0}) << "|61 - 50| passes the band";
-    EXPECT_EQ(passed->clientHandles, std::vector<OPCHANDLE>{500});
-}
-
 TEST_F(AsyncIO, ItemDeadbandOverridesTheGroups) {
     MakeGroup(TRUE, 200, 0.0f);
     OPCHANDLE setpoint = AddItem(kSetpoint);

@@ -233,29 +233,6 @@ TEST_F(SyncIO, WriteCodes) {
         << "OPC_S_CLAMP alone is a success of the call";
 }
 
-TEST_F(SyncIO, WrittenValuesShowInLaterReads) {
-    if (!CrossProcess()) GTEST_SKIP() << "only the simulator applies written values";
-    const OPCHANDLE speed = AddItem(kSpeed);
-    const OPCHANDLE breaker = AddItem(kBreaker);
-    EXPECT_EQ(Write({speed, breaker}, {Number(VT_R4, 1234.5), Number(VT_BOOL, 0)}, S_OK),
-              (std::vector<HRESULT>{S_OK, S_OK}));
-    auto r = Read(OPC_DS_DEVICE, {speed, breaker});
-    EXPECT_EQ(r->states[0].vDataValue.fltVal, 1234.5f);
-    EXPECT_EQ(r->states[1].vDataValue.boolVal, VARIANT_FALSE);
-    OPCITEMVQT vqt{};
-    vqt.vDataValue = Number(VT_R4, 1450);
-    vqt.bQualitySpecified = TRUE;
-    vqt.wQuality = 0x40;
-    OPCHANDLE handle = speed;
-    HRESULT* errors = nullptr;
-    EXPECT_HR(io_->WriteVQT(1, &handle, &vqt, &errors), S_OK);
-    CoTaskMemFree(errors);
-    r = Read(OPC_DS_DEVICE, {speed});
-    EXPECT_EQ(r->states[0].vDataValue.fltVal, 1450.0f);
-    EXPECT_EQ(r->states[0].wQuality, 0xC0) << "the written quality never reaches the runtime";
-    Write({breaker}, {Number(VT_BOOL, -1)}, S_OK);
-}
-
 // What reaches the runtime, byte for byte: a transfer station's point gets the 152-byte control
 // message, an ordinary station's the 76-byte set-value message, and WriteVQT sends exactly the
 // bytes Write sends.
