@@ -110,7 +110,7 @@ fuzz: native
 	    mkdir -p $(NATIVE)/corpus/$$t; log=$(NATIVE)/fuzz_$$t.log; \
 	    $(NATIVE)/fuzz_$$t -max_total_time=$(FUZZ_SECONDS) -print_final_stats=1 -artifact_prefix=$(NATIVE)/crash-$$t- \
 	        $(NATIVE)/corpus/$$t tests/native/corpus/$$t >$$log 2>&1; rc=$$?; \
-	    echo "fuzz_$$t, $(FUZZ_SECONDS) s: $$(grep -E '^#[0-9]+ +DONE' $$log | sed 's/ *lim:.*//')"; \
+	    echo "fuzz_$$t, $(FUZZ_SECONDS) s: $$(grep -E '^#[0-9]+[[:space:]]+DONE' $$log | sed 's/ * *lim: [0-9]*//; s/ *rss:.*//')"; \
 	    [ $$rc -eq 0 ] || { tail -n 40 $$log; exit 1; }; \
 	done
 
