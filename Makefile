@@ -1,4 +1,5 @@
-# Entry points: `make test`, `make bench`, `make demo`, `make run`, `make screenshots`.
+# Entry points: `make test`, `make bench`, `make demo`, `make run`, `make screenshots`, `make sanitize`,
+# `make fuzz`.
 # Everything is cross-built with mingw-w64 for x86_64 and i686; tests run the x86_64 build under Wine.
 
 BUILD   := build
