@@ -1,4 +1,5 @@
-# Entry points: `make test`, `make bench`, `make demo`, `make run`, `make screenshots`.
+# Entry points: `make test`, `make bench`, `make demo`, `make run`, `make screenshots`, `make sanitize`,
+# `make fuzz`.
 # Everything is cross-built with mingw-w64 for x86_64 and i686; tests run the x86_64 build under Wine.
 
 BUILD   := build
@@ -10,7 +11,7 @@ ARCHS   := x86_64 i686
 CTEST_ARGS ?=
 
 .PHONY: all deps build test bench demo run screenshots prefix clean configure-x86_64 configure-i686 build-session \
-	session-prefix soak \
+	session-prefix soak sanitize fuzz native \
 	$(ARCHS:%=build-%)
 
 all: build
@@ -88,6 +89,31 @@ soak: build-session session-prefix
 # Installs what only it needs (X server, grabber, fonts) itself, so that `make test` stays lean.
 screenshots: build-x86_64
 	@app/screenshots/take.sh
+
+# The parts that need no Windows API, built natively with clang under AddressSanitizer and
+# UndefinedBehaviorSanitizer (tests/native): `sanitize` runs their unit test and every fuzz target
+# over its corpus, `fuzz` fuzzes each target for FUZZ_SECONDS (default 60) from its corpus.
+NATIVE := $(BUILD)/native
+FUZZ_SECONDS ?= 60
+FUZZ_TARGETS := match_pattern plant_file rt_image runtime_message
+native: deps
+	@cmake --no-warn-unused-cli -S tests/native -B $(NATIVE) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	    -DCMAKE_CXX_COMPILER=clang++ >/dev/null
+	@cmake --build $(NATIVE) -j $(JOBS)
+
+sanitize: native
+	@cd $(NATIVE) && ctest --output-on-failure
+
+# New inputs the fuzzer finds go to build/native/corpus, not into the repository's seeds; a
+# crashing input is left in build/native as crash-<target>-*.
+fuzz: native
+	@for t in $(FUZZ_TARGETS); do \
+	    mkdir -p $(NATIVE)/corpus/$$t; log=$(NATIVE)/fuzz_$$t.log; \
+	    $(NATIVE)/fuzz_$$t -max_total_time=$(FUZZ_SECONDS) -print_final_stats=1 -artifact_prefix=$(NATIVE)/crash-$$t- \
+	        $(NATIVE)/corpus/$$t tests/native/corpus/$$t >$$log 2>&1; rc=$$?; \
+	    echo "fuzz_$$t, $(FUZZ_SECONDS) s: $$(grep -E '^#[0-9]+[[:space:]]+DONE' $$log | sed 's/ * *lim: [0-9]*//; s/ *rss:.*//')"; \
+	    [ $$rc -eq 0 ] || { tail -n 40 $$log; exit 1; }; \
+	done
 
 clean:
 	rm -rf $(BUILD)
