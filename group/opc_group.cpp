@@ -31,6 +31,13 @@ COPCGroup::State COPCGroup::state() const {
     return state_;
 }
 
+COPCGroup::Summary COPCGroup::summary() const {
+    std::lock_guard guard(lock_);
+    Summary s{state_, items_.size(), 0, requests_.Count()};
+    for (const GroupItem& item : items_.list()) s.activeItems += item.active ? 1 : 0;
+    return s;
+}
+
 void COPCGroup::SetInitialState(const State& state) {
     std::lock_guard guard(lock_);
     state_ = state;
