@@ -33,9 +33,7 @@ COPCGroup::State COPCGroup::state() const {
 
 COPCGroup::Summary COPCGroup::summary() const {
     std::lock_guard guard(lock_);
-    Summary s{state_, items_.size(), 0, requests_.Count()};
-    for (const GroupItem& item : items_.list()) s.activeItems += item.active ? 1 : 0;
-    return s;
+    return Summary{state_, items_.size(), items_.activeCount(), requests_.Count()};
 }
 
 void COPCGroup::SetInitialState(const State& state) {

@@ -23,7 +23,8 @@ using server::DeliveryState;
 using namespace std::chrono_literals;
 
 ComPtr<IOPCItemMgt> AddGroup(IOPCServer& server, const wchar_t* name, BOOL active, FLOAT deadband,
-                             std::initializer_list<std::pair<const wchar_t*, BOOL>> items) {
+                             std::initializer_list<std::pair<const wchar_t*, BOOL>> items,
+                             std::vector<OPCHANDLE>* handles = nullptr) {
     OPCHANDLE handle = 0;
     DWORD revised = 0;
     ComPtr<IOPCItemMgt> group;
@@ -35,6 +36,7 @@ ComPtr<IOPCItemMgt> AddGroup(IOPCServer& server, const wchar_t* name, BOOL activ
         OPCITEMRESULT* results = nullptr;
         HRESULT* errors = nullptr;
         EXPECT_HR(group->AddItems(1, &d, &results, &errors), S_OK);
+        if (handles != nullptr && results != nullptr) handles->push_back(results[0].hServer);
         CoTaskMemFree(results);
         CoTaskMemFree(errors);
     }
@@ -62,11 +64,13 @@ TEST(ClientSnapshot, FollowsClientsThatConnectSubscribeStallFailAndLeave) {
               S_OK);
     ASSERT_HR(common->SetClientName(L"Historian"), S_OK);
 
+    std::vector<OPCHANDLE> trendsItems;
     // The historian: an active group with an inactive item and a keep-alive, and an inactive group.
     ComPtr<IOPCItemMgt> trends = AddGroup(*historian, L"Trends", TRUE, 0.5f,
                                           {{L"NorthSubstation.analog.Setpoint", TRUE},
                                            {L"NorthSubstation.analog.BusbarVoltage", TRUE},
-                                           {L"NorthSubstation.switch.Breaker1", FALSE}});
+                                           {L"NorthSubstation.switch.Breaker1", FALSE}},
+                                          &trendsItems);
     ComPtr<IOPCGroupStateMgt2> trendsState;
     trends->QueryInterface(IID_IOPCGroupStateMgt2, reinterpret_cast<void**>(trendsState.ReleaseAndGetAddressOf()));
     DWORD keepAlive = 0;
@@ -133,6 +137,21 @@ TEST(ClientSnapshot, FollowsClientsThatConnectSubscribeStallFailAndLeave) {
     s = server::TakeSnapshot(SessionContext());
     ASSERT_EQ(s.clients.size(), 1u) << "the panel has left";
     EXPECT_EQ(s.clients[0].name, L"Historian");
+
+    // The count of active items follows activation, deactivation and removal.
+    ASSERT_EQ(trendsItems.size(), 3u);
+    HRESULT* errors = nullptr;
+    OPCHANDLE deactivate[] = {trendsItems[0], trendsItems[2]};
+    EXPECT_HR(trends->SetActiveState(2, deactivate, FALSE, &errors), S_OK);
+    CoTaskMemFree(errors);
+    EXPECT_HR(trends->RemoveItems(1, &trendsItems[1], &errors), S_OK);
+    CoTaskMemFree(errors);
+    EXPECT_EQ(server::TakeSnapshot(SessionContext()).clients[0].groups[0].activeItems, 0u);
+    EXPECT_HR(trends->SetActiveState(1, &trendsItems[2], TRUE, &errors), S_OK);
+    CoTaskMemFree(errors);
+    s = server::TakeSnapshot(SessionContext());
+    EXPECT_EQ(s.clients[0].groups[0].items, 2u);
+    EXPECT_EQ(s.clients[0].groups[0].activeItems, 1u);
     historianSink->Unadvise(trends.Get());
     common.Reset();
     trendsState.Reset();
