@@ -71,22 +71,22 @@ struct Connected {
     ComPtr<IOPCItemMgt> group;
 };
 
-bool Connect(const Client& spec, std::vector<Connected>& held) {
+bool Connect(const Client& wanted, std::vector<Connected>& held) {
     ComPtr<IOPCServer> server;
     HRESULT hr = CoCreateInstance(app::CLSID_KorvexOPCServer, nullptr, CLSCTX_LOCAL_SERVER, IID_IOPCServer,
                                   reinterpret_cast<void**>(server.ReleaseAndGetAddressOf()));
     ComPtr<IOPCCommon> common;
     if (SUCCEEDED(hr))
         hr = server->QueryInterface(IID_IOPCCommon, reinterpret_cast<void**>(common.ReleaseAndGetAddressOf()));
-    if (SUCCEEDED(hr)) hr = common->SetClientName(spec.name);
+    if (SUCCEEDED(hr)) hr = common->SetClientName(wanted.name);
     ComPtr<IOPCItemMgt> group;
     OPCHANDLE handle = 0;
     DWORD revised = 0;
     if (SUCCEEDED(hr))
-        hr = server->AddGroup(spec.group, FALSE, 1000, 1, nullptr, nullptr, 0, &handle, &revised, IID_IOPCItemMgt,
+        hr = server->AddGroup(wanted.group, FALSE, 1000, 1, nullptr, nullptr, 0, &handle, &revised, IID_IOPCItemMgt,
                               reinterpret_cast<LPUNKNOWN*>(group.ReleaseAndGetAddressOf()));
-    for (std::size_t i = 0; SUCCEEDED(hr) && i < spec.items.size(); ++i) {
-        OPCITEMDEF d{const_cast<LPWSTR>(L""), const_cast<LPWSTR>(spec.items[i]), TRUE, 0, 0, nullptr, VT_EMPTY, 0};
+    for (std::size_t i = 0; SUCCEEDED(hr) && i < wanted.items.size(); ++i) {
+        OPCITEMDEF d{const_cast<LPWSTR>(L""), const_cast<LPWSTR>(wanted.items[i]), TRUE, 0, 0, nullptr, VT_EMPTY, 0};
         OPCITEMRESULT* results = nullptr;
         HRESULT* errors = nullptr;
         hr = group->AddItems(1, &d, &results, &errors);
@@ -100,14 +100,14 @@ bool Connect(const Client& spec, std::vector<Connected>& held) {
         hr = group->QueryInterface(IID_IConnectionPointContainer,
                                    reinterpret_cast<void**>(container.ReleaseAndGetAddressOf()));
     if (SUCCEEDED(hr)) hr = container->FindConnectionPoint(IID_IOPCDataCallback, point.ReleaseAndGetAddressOf());
-    if (SUCCEEDED(hr)) hr = point->Advise(korvex::com::make<Sink>(spec.stall)->identity(), &cookie);
+    if (SUCCEEDED(hr)) hr = point->Advise(korvex::com::make<Sink>(wanted.stall)->identity(), &cookie);
     ComPtr<IOPCGroupStateMgt> state;
     if (SUCCEEDED(hr))
         hr = group->QueryInterface(IID_IOPCGroupStateMgt, reinterpret_cast<void**>(state.ReleaseAndGetAddressOf()));
     BOOL active = TRUE;
     if (SUCCEEDED(hr)) hr = state->SetState(nullptr, &revised, &active, nullptr, nullptr, nullptr, nullptr);
     if (FAILED(hr)) {
-        std::fprintf(stderr, "ui_driver: client %ls: 0x%08lx\n", spec.name, static_cast<unsigned long>(hr));
+        std::fprintf(stderr, "ui_driver: client %ls: 0x%08lx\n", wanted.name, static_cast<unsigned long>(hr));
         return false;
     }
     held.push_back({server, group});
