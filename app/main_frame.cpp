@@ -103,7 +103,7 @@ int CMainFrame::OnCreate() {
 
     if (rtdb::SystemInfo info; rtdb::LoadSystemInfo(info)) systemInfo_ = info;
 
-    view_ = viewDialog_.Create(hwnd_);
+    view_ = viewDialog_.Create(hwnd_, context_, access_->scadaWindow());
 
     app::RegisterServer();
     SetRegisteredMarks(true);
@@ -179,10 +179,16 @@ void CMainFrame::OnClientCountChanged() {
 void CMainFrame::OnTrayNotify(UINT mouseMessage) {
     switch (mouseMessage) {
     case WM_LBUTTONDOWN:
-    case WM_LBUTTONDBLCLK: ShowWindow(hwnd_, SW_SHOW); break;
+    case WM_LBUTTONDBLCLK: Show(); break;
     case WM_RBUTTONUP: ShowTrayMenu(); break;
     default: break;
     }
+}
+
+void CMainFrame::Show() {
+    // The view is current from the moment it shows, not a timer period later.
+    viewDialog_.Refresh();
+    ShowWindow(hwnd_, SW_SHOW);
 }
 
 void CMainFrame::ShowTrayMenu() {
@@ -224,7 +230,7 @@ bool CMainFrame::OnCommand(UINT id) {
         app::UnregisterServer();
         SetRegisteredMarks(false);
         return true;
-    case ID_WINDOW_SHOW: ShowWindow(hwnd_, SW_SHOW); return true;
+    case ID_WINDOW_SHOW: Show(); return true;
     case ID_WINDOW_HIDE: ShowWindow(hwnd_, SW_HIDE); return true;
     default: return false;
     }

@@ -60,6 +60,7 @@ private:
     bool OnSysCommand(WPARAM command);
     bool OnCommand(UINT id);
 
+    void Show();
     void ShowTrayMenu();
     void SetRegisteredMarks(bool registered);
     std::wstring TitleText() const;

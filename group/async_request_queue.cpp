@@ -76,3 +76,8 @@ void AsyncRequestQueue::Clear() {
     dropped.swap(pending_);
     queuedItems_ = 0;
 }
+
+std::size_t AsyncRequestQueue::Count() const {
+    std::lock_guard guard(lock_);
+    return pending_.size() + (current_ ? 1 : 0);
+}

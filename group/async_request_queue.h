@@ -41,8 +41,11 @@ public:
     // Frees every queued request (the group is going away).
     void Clear();
 
+    // The requests queued or executing.
+    std::size_t Count() const;
+
 private:
-    std::mutex lock_;
+    mutable std::mutex lock_;
     std::deque<std::unique_ptr<AsyncRequest>> pending_;
     // Per cancel ID, its queued requests in queue order (IDs repeat only after a wrap).
     std::unordered_map<DWORD, std::deque<AsyncRequest*>> byCancelId_;

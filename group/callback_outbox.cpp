@@ -30,7 +30,7 @@ void GroupCallback::swap(GroupCallback& other) noexcept {
     swap(serverGroupHandle, other.serverGroupHandle);
 }
 
-void GroupCallback::Send() const {
+HRESULT GroupCallback::Send() const {
     const DWORD count = static_cast<DWORD>(clientHandles.size());
     // The arrays are reference parameters of the interface: never null, also for a keep-alive.
     OPCHANDLE noHandle = 0;
@@ -45,22 +45,24 @@ void GroupCallback::Send() const {
     auto* valueArray = withValues ? const_cast<VARIANT*>(values.data()) : &noValue;
     auto* qualityArray = withValues ? const_cast<WORD*>(qualities.data()) : &noQuality;
     auto* timestampArray = withValues ? const_cast<FILETIME*>(timestamps.data()) : &noTimestamp;
+    HRESULT result = S_OK;
     for (const auto& sink : sinks) {
+        HRESULT hr = S_OK;
         switch (kind) {
         case Kind::DataChange:
-            sink->OnDataChange(transactionId, clientGroupHandle, masterQuality, masterError, count, handles,
-                               valueArray, qualityArray, timestampArray, errorArray);
+            hr = sink->OnDataChange(transactionId, clientGroupHandle, masterQuality, masterError, count, handles,
+                                    valueArray, qualityArray, timestampArray, errorArray);
             break;
         case Kind::ReadComplete:
-            sink->OnReadComplete(transactionId, clientGroupHandle, masterQuality, masterError, count, handles,
-                                 valueArray, qualityArray, timestampArray, errorArray);
+            hr = sink->OnReadComplete(transactionId, clientGroupHandle, masterQuality, masterError, count, handles,
+                                      valueArray, qualityArray, timestampArray, errorArray);
             break;
         case Kind::WriteComplete:
-            sink->OnWriteComplete(transactionId, clientGroupHandle, masterError, count, handles, errorArray);
+            hr = sink->OnWriteComplete(transactionId, clientGroupHandle, masterError, count, handles, errorArray);
             break;
-        case Kind::CancelComplete:
-            sink->OnCancelComplete(transactionId, clientGroupHandle);
-            break;
+        case Kind::CancelComplete: hr = sink->OnCancelComplete(transactionId, clientGroupHandle); break;
         }
+        if (SUCCEEDED(result)) result = hr;
     }
+    return result;
 }

@@ -36,9 +36,10 @@ struct GroupCallback {
     friend void swap(GroupCallback& a, GroupCallback& b) noexcept { a.swap(b); }
     ~GroupCallback();
 
-    // The callback's method on every sink in subscription order; what a sink returns is ignored.
-    // A data change without items is a keep-alive.
-    void Send() const;
+    // The callback's method on every sink in subscription order. A data change without items is a
+    // keep-alive. What the sinks return changes nothing here; the first failure (else S_OK) is
+    // handed back for the operator's view of the client.
+    HRESULT Send() const;
 };
 
 using CallbackOutbox = std::vector<GroupCallback>;

@@ -3,6 +3,7 @@
 GroupItem& GroupItems::Append(GroupItem item) {
     const auto at = items_.insert(items_.end(), std::move(item));
     byHandle_[at->serverHandle()].push_back(at);
+    if (at->active) ++active_;
     return *at;
 }
 
@@ -15,8 +16,14 @@ GroupItem* GroupItems::Find(OPCHANDLE serverHandle, std::size_t occurrence) {
 bool GroupItems::Remove(OPCHANDLE serverHandle) {
     const auto found = byHandle_.find(serverHandle);
     if (found == byHandle_.end()) return false;
+    if (found->second.front()->active) --active_;
     items_.erase(found->second.front());
     found->second.pop_front();
     if (found->second.empty()) byHandle_.erase(found);
     return true;
+}
+
+void GroupItems::SetActive(GroupItem& item, bool active) {
+    if (item.active != active) active ? ++active_ : --active_;
+    item.active = active;
 }

@@ -20,6 +20,10 @@ public:
     // Removes the first item with this handle; false when there is none.
     bool Remove(OPCHANDLE serverHandle);
 
+    // Sets the item's active flag; the count of active items follows.
+    void SetActive(GroupItem& item, bool active);
+    std::size_t activeCount() const { return active_; }
+
     List& list() { return items_; }
     const List& list() const { return items_; }
     std::size_t size() const { return items_.size(); }
@@ -27,6 +31,7 @@ public:
 
 private:
     List items_;
+    std::size_t active_ = 0;  // kept, not counted: the operator's view asks for it every second
     // Per handle, its items in list order: appends go to the back of both.
     std::unordered_map<OPCHANDLE, std::deque<List::iterator>> byHandle_;
 };

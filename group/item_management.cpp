@@ -102,10 +102,10 @@ HRESULT COPCGroup::RemoveItems(DWORD dwCount, OPCHANDLE* phServer, HRESULT** ppE
 }
 
 HRESULT COPCGroup::SetActiveState(DWORD dwCount, OPCHANDLE* phServer, BOOL bActive, HRESULT** ppErrors) try {
-    return ForEachHandle(dwCount, phServer, ppErrors, [bActive](GroupItem& item, DWORD) {
+    return ForEachHandle(dwCount, phServer, ppErrors, [this, bActive](GroupItem& item, DWORD) {
         // A deactivated item is emptied, so the next update after reactivation reports it.
         if (item.active && !bActive) values::ResetOutOfService(item.value);
-        item.active = bActive != FALSE;
+        items_.SetActive(item, bActive != FALSE);
         return S_OK;
     });
 } catch (...) {

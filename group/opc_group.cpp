@@ -31,6 +31,11 @@ COPCGroup::State COPCGroup::state() const {
     return state_;
 }
 
+COPCGroup::Summary COPCGroup::summary() const {
+    std::lock_guard guard(lock_);
+    return Summary{state_, items_.size(), items_.activeCount(), requests_.Count()};
+}
+
 void COPCGroup::SetInitialState(const State& state) {
     std::lock_guard guard(lock_);
     state_ = state;

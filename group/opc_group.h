@@ -43,6 +43,15 @@ public:
     OPCHANDLE serverGroupHandle() const { return serverGroupHandle_; }
     std::wstring name() const;
     State state() const;
+
+    // What the operator's view shows of the group, copied under the group lock.
+    struct Summary {
+        State state;
+        std::size_t items = 0;
+        std::size_t activeItems = 0;
+        std::size_t queuedRequests = 0;  // asynchronous requests queued or executing
+    };
+    Summary summary() const;
     void SetInitialState(const State& state);
 
     // RemoveGroup without force while the client still holds the group: every operation refuses

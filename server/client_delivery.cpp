@@ -165,23 +165,39 @@ void ClientDelivery::Run() {
             CallbackOutbox dropped;
             dropped.swap(retired_);
             delivering_ = true;
+            callStarted_ = std::chrono::steady_clock::now();
             lock.unlock();
             dropped.clear();
             lock.lock();
             delivering_ = false;
         }
         if (!pending_.empty()) {
+            bool called = false;
+            HRESULT result = S_OK;
+            std::size_t values = 0;
             {
                 Pending next = std::move(pending_.front());
                 pending_.pop_front();
                 const auto last = lastOfGroup_.find(next.callback.serverGroupHandle);
                 if (last != lastOfGroup_.end() && last->second == next.sequence) lastOfGroup_.erase(last);
                 delivering_ = true;
+                callStarted_ = std::chrono::steady_clock::now();
                 lock.unlock();
-                next.callback.Send();
+                const GroupCallback& callback = next.callback;
+                called = !callback.sinks.empty();
+                if (callback.kind == GroupCallback::Kind::DataChange) values = callback.clientHandles.size();
+                result = callback.Send();
             }  // its sinks are released before the lock is taken again
+            FILETIME now{};
+            if (called) CoFileTimeNow(&now);
             lock.lock();
             delivering_ = false;
+            if (called) {
+                called_ = true;
+                lastCallTime_ = now;
+                lastCallResult_ = result;
+                valuesSent_.Add(WholeSeconds(std::chrono::steady_clock::now()), values);
+            }
         }
         if (IdleLocked()) idle_.notify_all();
         if (closed_ && pending_.empty() && retired_.empty()) break;
@@ -195,6 +211,20 @@ void ClientDelivery::Run() {
 std::size_t ClientDelivery::PendingCount() const {
     std::lock_guard guard(lock_);
     return pending_.size();
+}
+
+ClientDelivery::Activity ClientDelivery::activity() const {
+    const auto now = std::chrono::steady_clock::now();
+    std::lock_guard guard(lock_);
+    Activity a;
+    a.pending = pending_.size();
+    a.inCall = delivering_;
+    if (delivering_) a.callRunning = std::chrono::duration_cast<std::chrono::milliseconds>(now - callStarted_);
+    a.called = called_;
+    a.lastCallTime = lastCallTime_;
+    a.lastCallResult = lastCallResult_;
+    a.valuesLastMinute = valuesSent_.Sum(WholeSeconds(now));
+    return a;
 }
 
 bool ClientDelivery::WaitAllIdle(std::chrono::milliseconds timeout) {

@@ -20,6 +20,7 @@
 #pragma once
 
 #include "group/callback_outbox.h"
+#include "server/minute_window.h"
 
 #include <chrono>
 #include <condition_variable>
@@ -58,6 +59,18 @@ public:
     // The number of callbacks waiting, for tests of the bound.
     std::size_t PendingCount() const;
 
+    // What the operator's view shows of the delivery, copied under its lock.
+    struct Activity {
+        std::size_t pending = 0;                   // callbacks waiting
+        bool inCall = false;                       // inside a call into the client
+        std::chrono::milliseconds callRunning{0};  // for how long
+        bool called = false;                       // a callback has reached a sink
+        FILETIME lastCallTime{};                   // when the last callback returned (UTC)
+        HRESULT lastCallResult = S_OK;             // the first failure of its sinks, else S_OK
+        std::uint64_t valuesLastMinute = 0;        // item values sent in data changes
+    };
+    Activity activity() const;
+
 private:
     // One pending callback and its place in the order posted.
     struct Pending {
@@ -81,6 +94,11 @@ private:
     // Callbacks merged away or dropped: their sinks are released on the delivery thread.
     std::vector<GroupCallback> retired_;
     bool delivering_ = false;
+    std::chrono::steady_clock::time_point callStarted_;  // of the call delivering_ marks
+    bool called_ = false;
+    FILETIME lastCallTime_{};
+    HRESULT lastCallResult_ = S_OK;
+    MinuteWindow valuesSent_;
     bool closed_ = false;
     bool finished_ = false;  // the thread has left Run
     std::thread thread_;

@@ -5,14 +5,20 @@
 #include "server/client_registry.h"
 #include "server/runtime_write_thread.h"
 
+#include <atomic>
 #include <new>
 
 using korvex::com::ComPtr;
 
-COPCServer::COPCServer(const ServerContext& context) : context_(context) {
-    FILETIME now;
-    CoFileTimeNow(&now);
-    groups_->SetLastUpdateTime(now);
+namespace {
+
+std::atomic<std::uint64_t> g_clientsConnected{0};
+
+}  // namespace
+
+COPCServer::COPCServer(const ServerContext& context) : context_(context), clientNumber_(++g_clientsConnected) {
+    CoFileTimeNow(&connectTime_);
+    groups_->SetLastUpdateTime(connectTime_);
 }
 
 void COPCServer::finalRelease() noexcept {

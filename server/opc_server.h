@@ -11,6 +11,7 @@
 #include "opcda.h"
 #include "server/client_delivery.h"
 
+#include <cstdint>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -30,6 +31,11 @@ public:
     // Where this client's callbacks go: its own queue and delivery thread.
     const std::shared_ptr<server::ClientDelivery>& delivery() const { return delivery_; }
     korvex::com::ConnectionPoint<IOPCShutdown>& shutdownSinks() { return shutdown_; }
+    // The name the client gave with SetClientName (empty when it gave none), when it connected, and
+    // its number: clients are numbered from 1 as they connect, never reusing a number.
+    std::wstring clientName() const;
+    FILETIME connectTime() const { return connectTime_; }
+    std::uint64_t clientNumber() const { return clientNumber_; }
 
     // IOPCServer
     HRESULT STDMETHODCALLTYPE AddGroup(LPCWSTR szName, BOOL bActive, DWORD dwRequestedUpdateRate,
@@ -100,6 +106,8 @@ private:
     bool HandOverWrite(const korvex::com::ComPtr<COPCGroup>& group) noexcept;
 
     const ServerContext context_;
+    FILETIME connectTime_{};
+    const std::uint64_t clientNumber_;
     const std::shared_ptr<GroupTable> groups_ = std::make_shared<GroupTable>();
     korvex::com::ConnectionPoint<IOPCShutdown> shutdown_{identity(), this};
     const std::shared_ptr<server::ClientDelivery> delivery_ = server::ClientDelivery::Open();

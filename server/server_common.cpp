@@ -62,6 +62,11 @@ HRESULT COPCServer::SetClientName(LPCWSTR szName) try {
     return korvex::com::ExceptionToHResult();
 }
 
+std::wstring COPCServer::clientName() const {
+    std::lock_guard guard(lock_);
+    return clientName_;
+}
+
 HRESULT COPCServer::GetPublicGroupByName(LPCWSTR /*szName*/, REFIID /*riid*/, LPUNKNOWN* ppUnk) try {
     return ppUnk == nullptr ? E_POINTER : E_NOTIMPL;
 } catch (...) {

@@ -5,6 +5,7 @@
 #include "server/opc_server.h"
 #include "server/runtime_write_thread.h"
 #include "server/server_module.h"
+#include "server/tick_times.h"
 
 #include <algorithm>
 #include <condition_variable>
@@ -37,6 +38,7 @@ void UpdateLoop(const ServerContext context) {
 }  // namespace
 
 void RunUpdateTick(const ServerContext& context) {
+    const auto started = std::chrono::steady_clock::now();
     context.addressSpace.BeginTick();
     // Each client's callbacks of this tick, to be handed to its delivery.
     struct ClientCallbacks {
@@ -57,6 +59,7 @@ void RunUpdateTick(const ServerContext& context) {
     // Every lock is released; each client's own thread calls its sinks, so that a client that is
     // slow to return, or calls the server from inside its callback, holds up nobody else.
     for (ClientCallbacks& client : tick) client.delivery->Post(std::move(client.callbacks));
+    RecordTickTime(started, std::chrono::steady_clock::now());
     // The runtime's end, noticed once: after this tick's data changes, which carry the
     // comm-failure quality, went to the clients' deliveries.
     if (!context.addressSpace.IsRuntimeAlive() && context.addressSpace.IsBuilt() &&

@@ -1,6 +1,7 @@
 #!/bin/sh
-# make screenshots: the main window with two clients connected and the About box, drawn by Wine
-# under Xvfb, into build/screenshots/*.png. Run after the x86_64 build.
+# make screenshots: the main window's view of three clients, one of them stalled in its callback,
+# and the About box, drawn by Wine under Xvfb, into build/screenshots/*.png. Run after the x86_64
+# build.
 set -eu
 root=$(cd "$(dirname "$0")/../.." && pwd)
 bin=${KORVEX_SCREENSHOT_BIN:-$root/build/x86_64/bin}
@@ -50,6 +51,9 @@ if ! korvex_prefix_is_current; then
     korvex_wine_version >"$WINEPREFIX/korvex-wine-version"
 fi
 
+# The clients call the server, and it calls their sinks, through the proxy/stub of this build.
+(cd "$bin" && timeout 60 wine regsvr32 /s korvexps.dll)
+
 rm -rf "$work"
 mkdir -p "$work"
 wait_for_line() {  # file line seconds
@@ -59,16 +63,19 @@ wait_for_line() {  # file line seconds
     return 1
 }
 
-timeout 120 wine "$bin/scadasim.exe" --frozen --registry >"$work/scadasim.log" 2>&1 &
+# The plant's values move, so that the view counts data changes.
+timeout 120 wine "$bin/scadasim.exe" --registry >"$work/scadasim.log" 2>&1 &
 wait_for_line "$work/scadasim.log" ready 60
 timeout 120 wine "$bin/KorvexOPCServer.exe" >"$work/server.log" 2>&1 &
-timeout 120 wine "$bin/ui_driver.exe" connect 2 90 >"$work/clients.log" 2>&1 &
+timeout 120 wine "$bin/ui_driver.exe" connect 90 >"$work/clients.log" 2>&1 &
 wait_for_line "$work/clients.log" ready 60
 
 timeout 30 wine "$bin/ui_driver.exe" command 32775  # show the main window
-sleep 2
+timeout 30 wine "$bin/ui_driver.exe" view 780 330   # room for the view; the stalled client selected
+# The third client counts as stalled 2 s into its call; the view shows it at its next refresh.
+sleep 4
 import -window root "$work/desktop-main.png"
-convert "$work/desktop-main.png" -crop 360x210+0+0 +repage "$out/main-window.png"
+convert "$work/desktop-main.png" -crop 780x330+0+0 +repage "$out/main-window.png"
 
 timeout 30 wine "$bin/ui_driver.exe" command 57664  # About
 sleep 2

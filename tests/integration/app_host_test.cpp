@@ -1,8 +1,9 @@
 // KorvexOPCServer.exe as a process, through real COM: the single-instance guard, the registry it
-// writes and deletes, the title that counts the clients, and the exit question with clients
-// connected and the shutdown request that every subscribed sink then receives. (Its refusal to run
-// without the runtime is opcclient_test's first case; its end when the last client leaves ends
-// every cross-process test program.)
+// writes and deletes, the title that counts the clients, the exit question with clients connected
+// and the shutdown request that every subscribed sink then receives, and the operator's view, read
+// from its lists as another program reads them. (Its refusal to run without the runtime is
+// opcclient_test's first case; its end when the last client leaves ends every cross-process test
+// program.)
 // Message boxes are answered and recorded by the dialog watchdog.
 #include "tests/support/dialog_watchdog.h"
 #include "com/string_convert.h"
@@ -17,6 +18,9 @@
 #include "com/com_object.h"
 #include "com/com_ptr.h"
 #include "opccomn.h"
+#include "opcda.h"
+
+#include <commctrl.h>
 
 #include <gtest/gtest.h>
 #include <windows.h>
@@ -405,6 +409,173 @@ TEST_F(AppHost, AClientHungInItsShutdownRequestDelaysTheExitOnlyBriefly) {
     EXPECT_LT(took, 10s) << "the server waited " << took.count() << " ms for the hung client";
     const std::vector<std::string> expected{"hung: 用户强制关闭", "healthy: 用户强制关闭"};
     EXPECT_EQ(log.Calls(), expected) << "the client after the hung one is told as well";
+    CloseHandle(release);
+}
+
+// A data sink; with `hangUntil`, a call does not return until that event is set.
+class DataSink final : public korvex::com::ComObject<DataSink, IOPCDataCallback> {
+public:
+    explicit DataSink(HANDLE hangUntil) : hangUntil_(hangUntil) {}
+    HRESULT STDMETHODCALLTYPE OnDataChange(DWORD, OPCHANDLE, HRESULT, HRESULT, DWORD, OPCHANDLE*, VARIANT*, WORD*,
+                                           FILETIME*, HRESULT*) override {
+        if (hangUntil_ != nullptr) WaitForSingleObject(hangUntil_, 60000);
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE OnReadComplete(DWORD, OPCHANDLE, HRESULT, HRESULT, DWORD, OPCHANDLE*, VARIANT*, WORD*,
+                                             FILETIME*, HRESULT*) override {
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE OnWriteComplete(DWORD, OPCHANDLE, HRESULT, DWORD, OPCHANDLE*, HRESULT*) override {
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE OnCancelComplete(DWORD, OPCHANDLE) override { return S_OK; }
+
+private:
+    HANDLE hangUntil_;
+};
+
+// A client named `name` (none when null) with, when `items` are given, a group of them whose data
+// changes go to `sink`, activated once subscribed: its first scan reports every item.
+struct ViewClient {
+    ComPtr<IOPCServer> server;
+    ComPtr<IOPCItemMgt> group;
+};
+
+ViewClient ConnectViewClient(const wchar_t* name, std::initializer_list<const wchar_t*> items = {},
+                             IOPCDataCallback* sink = nullptr) {
+    ViewClient c;
+    EXPECT_HR(CoCreateInstance(app::CLSID_KorvexOPCServer, nullptr, CLSCTX_LOCAL_SERVER, IID_IOPCServer,
+                               reinterpret_cast<void**>(c.server.ReleaseAndGetAddressOf())),
+              S_OK);
+    if (!c.server) return c;
+    ComPtr<IOPCCommon> common;
+    c.server->QueryInterface(IID_IOPCCommon, reinterpret_cast<void**>(common.ReleaseAndGetAddressOf()));
+    if (name != nullptr) {
+        EXPECT_HR(common->SetClientName(name), S_OK);
+    }
+    if (items.size() == 0) return c;
+    OPCHANDLE handle = 0;
+    DWORD revised = 0;
+    EXPECT_HR(c.server->AddGroup(L"Mimic", FALSE, 1000, 1, nullptr, nullptr, 0, &handle, &revised, IID_IOPCItemMgt,
+                                 reinterpret_cast<LPUNKNOWN*>(c.group.ReleaseAndGetAddressOf())),
+              S_OK);
+    for (const wchar_t* id : items) {
+        OPCITEMDEF d{const_cast<LPWSTR>(L""), const_cast<LPWSTR>(id), TRUE, 0, 0, nullptr, VT_EMPTY, 0};
+        OPCITEMRESULT* results = nullptr;
+        HRESULT* errors = nullptr;
+        EXPECT_HR(c.group->AddItems(1, &d, &results, &errors), S_OK);
+        CoTaskMemFree(results);
+        CoTaskMemFree(errors);
+    }
+    ComPtr<IConnectionPointContainer> container;
+    ComPtr<IConnectionPoint> point;
+    DWORD cookie = 0;
+    c.group->QueryInterface(IID_IConnectionPointContainer, reinterpret_cast<void**>(container.ReleaseAndGetAddressOf()));
+    EXPECT_HR(container->FindConnectionPoint(IID_IOPCDataCallback, point.ReleaseAndGetAddressOf()), S_OK);
+    EXPECT_HR(point->Advise(sink, &cookie), S_OK);
+    ComPtr<IOPCGroupStateMgt> state;
+    c.group->QueryInterface(IID_IOPCGroupStateMgt, reinterpret_cast<void**>(state.ReleaseAndGetAddressOf()));
+    BOOL active = TRUE;
+    EXPECT_HR(state->SetState(nullptr, &revised, &active, nullptr, nullptr, nullptr, nullptr), S_OK);
+    return c;
+}
+
+using Rows = std::vector<std::vector<std::string>>;
+
+// The texts of a list of another process, row by row: the list writes them into memory of its own
+// process, which is read from here.
+Rows ListRows(HWND list, int columns) {
+    Rows rows;
+    DWORD processId = 0;
+    GetWindowThreadProcessId(list, &processId);
+    const korvex::com::UniqueHandle process(
+        OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, processId));
+    constexpr int kChars = 256;
+    auto* remote = static_cast<char*>(VirtualAllocEx(process.get(), nullptr, sizeof(LVITEMW) + kChars * sizeof(wchar_t),
+                                                     MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
+    if (remote == nullptr) return rows;
+    const int count = static_cast<int>(SendMessageW(list, LVM_GETITEMCOUNT, 0, 0));
+    for (int r = 0; r < count; ++r) {
+        std::vector<std::string>& row = rows.emplace_back();
+        for (int c = 0; c < columns; ++c) {
+            LVITEMW item{};
+            item.iSubItem = c;
+            item.pszText = reinterpret_cast<LPWSTR>(remote + sizeof(LVITEMW));
+            item.cchTextMax = kChars;
+            wchar_t text[kChars] = {};
+            WriteProcessMemory(process.get(), remote, &item, sizeof item, nullptr);
+            const auto length = SendMessageW(list, LVM_GETITEMTEXTW, r, reinterpret_cast<LPARAM>(remote));
+            ReadProcessMemory(process.get(), remote + sizeof(LVITEMW), text, sizeof text, nullptr);
+            row.push_back(korvex::com::toUtf8(std::wstring(text, static_cast<std::size_t>(length))));
+        }
+    }
+    VirtualFreeEx(process.get(), remote, 0, MEM_RELEASE);
+    return rows;
+}
+
+// The rows once `done` holds for them, or the last rows read after `timeout`.
+template <class Done>
+Rows WaitForRows(HWND list, int columns, Done done, std::chrono::milliseconds timeout = 15s) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    Rows rows = ListRows(list, columns);
+    while (!done(rows) && std::chrono::steady_clock::now() < deadline) {
+        Sleep(100);
+        rows = ListRows(list, columns);
+    }
+    return rows;
+}
+
+// Columns: client, groups, active items, changes per minute, last callback's result, delivery.
+std::vector<std::string> Summary(const std::vector<std::string>& row) {
+    return row.size() < 8 ? row : std::vector<std::string>{row[0], row[2], row[3], row[4], row[6], row[7]};
+}
+
+TEST_F(AppHost, TheViewShowsEveryClientAndTheOneStalledInItsCallback) {
+    ASSERT_HR(korvex::test::RegisterProxyStub(), S_OK);
+    StartRuntime();
+    StartServer();
+    const HANDLE release = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    ComPtr<DataSink> steady = korvex::com::make<DataSink>(nullptr);
+    ComPtr<DataSink> stuck = korvex::com::make<DataSink>(release);
+    ViewClient historian = ConnectViewClient(
+        L"Historian", {L"NorthSubstation.analog.BusbarVoltage", L"NorthSubstation.analog.FeederCurrent"}, steady.Get());
+    ViewClient unnamed = ConnectViewClient(nullptr);
+    ViewClient panel = ConnectViewClient(L"Panel 2", {L"NorthSubstation.switch.Breaker1"}, stuck.Get());
+    PostMessageW(window_, WM_COMMAND, ID_WINDOW_SHOW, 0);
+    const HWND view = FindWindowExW(window_, nullptr, L"#32770", nullptr);
+    const HWND clients = GetDlgItem(view, IDC_VIEW_CLIENTS);
+    const HWND groups = GetDlgItem(view, IDC_VIEW_GROUPS);
+    ASSERT_NE(clients, nullptr);
+
+    // The values of the frozen plant are sent once: two to the historian; the panel never returns.
+    Rows rows = WaitForRows(clients, 8, [](const Rows& r) { return r.size() == 3 && r[2][7].starts_with("已停滞"); });
+    ASSERT_EQ(rows.size(), 3u);
+    EXPECT_EQ(Summary(rows[0]), (std::vector<std::string>{"Historian", "1", "2", "2", "S_OK", "空闲"}));
+    EXPECT_EQ(Summary(rows[1]), (std::vector<std::string>{"(未命名)", "0", "0", "0", "", "空闲"}));
+    EXPECT_EQ(rows[1][5], "无") << "no callback yet";
+    EXPECT_EQ(Summary(rows[2]), (std::vector<std::string>{"Panel 2", "1", "1", "0", "", rows[2][7]}));
+    EXPECT_TRUE(rows[2][7].starts_with("已停滞 ") && rows[2][7].ends_with(" 秒")) << rows[2][7];
+    wchar_t status[256] = {};
+    SendMessageW(GetDlgItem(view, IDC_VIEW_STATUS), WM_GETTEXT, 256, reinterpret_cast<LPARAM>(status));
+    const std::string statusLine = korvex::com::toUtf8(status);
+    EXPECT_TRUE(statusLine.starts_with("服务器: 运行 | 点数: 18 | 更新耗时: ")) << statusLine;
+    EXPECT_TRUE(statusLine.ends_with("| SCADA窗口: 正常")) << statusLine;
+
+    // The operator selects the stalled client: its group shows.
+    PostMessageW(clients, WM_KEYDOWN, VK_END, 0);
+    const std::vector<std::string> mimic{"Mimic", "是", "1000", "0", "1", "0", "0"};
+    EXPECT_EQ(WaitForRows(groups, 7, [&](const Rows& r) { return r == Rows{mimic}; }), Rows{mimic});
+
+    // A client leaves; the selection stays with its client. The stalled one returns.
+    unnamed = {};
+    SetEvent(release);
+    rows = WaitForRows(clients, 8, [](const Rows& r) { return r.size() == 2 && r[1][7] == "空闲"; });
+    ASSERT_EQ(rows.size(), 2u);
+    EXPECT_EQ(Summary(rows[1]), (std::vector<std::string>{"Panel 2", "1", "1", "1", "S_OK", "空闲"}));
+    EXPECT_EQ(ListRows(groups, 7), Rows{mimic});
+    historian = {};
+    panel = {};
+    EXPECT_EQ(server_->waitForExit(10s), std::optional<DWORD>(0)) << "the last client has left";
     CloseHandle(release);
 }
 

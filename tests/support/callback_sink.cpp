@@ -173,7 +173,7 @@ HRESULT CallbackSink::OnDataChange(DWORD dwTransid, OPCHANDLE hGroup, HRESULT hr
                                    FILETIME* pftTimeStamps, HRESULT* pErrors) {
     Record(RecordCallback(RecordedCallback::Kind::DataChange, dwTransid, hGroup, hrMasterquality, hrMastererror, dwCount,
                   phClientItems, pvValues, pwQualities, pftTimeStamps, pErrors));
-    return S_OK;
+    return result_;
 }
 
 HRESULT CallbackSink::OnReadComplete(DWORD dwTransid, OPCHANDLE hGroup, HRESULT hrMasterquality,

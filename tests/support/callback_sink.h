@@ -12,6 +12,7 @@
 
 #include <windows.h>
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <functional>
@@ -72,6 +73,8 @@ public:
     void SetClock(OPCHANDLE group);
     // Runs inside OnDataChange, before it returns: re-entrant calls, a client that hangs.
     void SetHook(Hook hook);
+    // What OnDataChange returns from now on (S_OK at first): a client that fails or has gone.
+    void SetResult(HRESULT result) { result_ = result; }
     std::vector<RecordedCallback> Calls(OPCHANDLE group) const;
     int Ticks() const;
     // Until `done(calls so far, ticks)` holds or the timeout passes; `done` runs under the sink's
@@ -107,6 +110,7 @@ private:
     OPCHANDLE clock_ = 0;
     int ticks_ = 0;
     Hook hook_;
+    std::atomic<HRESULT> result_{S_OK};
     DWORD cookie_ = 0;
 };
 

@@ -2,7 +2,9 @@
 // at the base rate, two items on every point. The tick's own CPU time (the thread that runs it;
 // the sinks are called on the clients' delivery threads and are not counted) when every point
 // changed and when nothing did, beside reading and comparing the same values in a plain loop, and
-// the database reads each tick made.
+// the database reads each tick made. Then the same ticks with the operator's view open: snapshots
+// of the server taken on another thread every 10 ms, a hundred times as often as the view takes
+// them, and what one snapshot costs.
 #include "bench_report.h"
 #include "bench_sections.h"
 #include "bench_timing.h"
@@ -11,6 +13,7 @@
 #include "com/com_object.h"
 #include "com/string_convert.h"
 #include "rtdb/rt_library.h"
+#include "server/client_snapshot.h"
 #include "server/server_module.h"
 
 #include <oleauto.h>
@@ -23,6 +26,7 @@
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace bench {
@@ -232,6 +236,28 @@ void RunUpdateTickBench(const Options& options) {
     const TickFigures moving = MeasureTicks("tick, every point changes", context, clients,
                                             [&](int t) { MoveEveryPoint(view, plant, t); });
 
+    // The view open, and refreshing a hundred times as often as it does.
+    std::atomic<bool> viewOpen{true};
+    std::atomic<std::uint64_t> snapshots{0};
+    std::thread viewer([&] {
+        while (viewOpen) {
+            Keep(server::TakeSnapshot(context).clients.size());
+            ++snapshots;
+            Sleep(10);
+        }
+    });
+    const TickFigures quietViewed = MeasureTicks("tick, nothing changes, view open", context, clients, [](int) {});
+    const TickFigures movingViewed = MeasureTicks("tick, every point changes, view open", context, clients,
+                                                  [&](int t) { MoveEveryPoint(view, plant, t); });
+    viewOpen = false;
+    viewer.join();
+    Expect(snapshots > 0, "the view took snapshots");
+    constexpr int kSnapshots = 100;
+    const Measurement snapshot{"snapshot for the view", kSnapshots, Measure([&] {
+                                   for (int i = 0; i < kSnapshots; ++i)
+                                       Keep(server::TakeSnapshot(context).clients.size());
+                               })};
+
     PlainLoop loop(points);
     loop.Run(space);
     std::uint64_t changed = 0;
@@ -250,7 +276,9 @@ void RunUpdateTickBench(const Options& options) {
     const Measurement plainMoving{"plain loop, every point changes", kTicks, moved};
     Expect(changed == std::uint64_t{kItems} * kTicks, "the plain loop finds every item changed");
 
-    const Measurement* const figures[] = {&quiet.tick, &moving.tick, &plainQuiet, &plainMoving};
+    const Measurement* const figures[] = {&quiet.tick,       &moving.tick,      &quietViewed.tick,
+                                          &movingViewed.tick, &plainQuiet,       &plainMoving,
+                                          &snapshot};
     for (const Measurement* m : figures) Print(*m);
     for (const Measurement* m : figures) PrintPerTick(*m);
     const auto cpuRatio = [](const Measurement& a, const Measurement& b) {
@@ -259,6 +287,12 @@ void RunUpdateTickBench(const Options& options) {
     char note[200];
     std::snprintf(note, sizeof note, "ratio tick / plain loop (CPU): nothing changes %.1fx, every point changes %.1fx",
                   cpuRatio(quiet.tick, plainQuiet), cpuRatio(moving.tick, plainMoving));
+    PrintNote(note);
+    std::snprintf(note, sizeof note,
+                  "view open / closed (CPU): nothing changes %.2fx, every point changes %.2fx; %llu snapshots "
+                  "taken meanwhile",
+                  cpuRatio(quietViewed.tick, quiet.tick), cpuRatio(movingViewed.tick, moving.tick),
+                  static_cast<unsigned long long>(snapshots.load()));
     PrintNote(note);
     std::snprintf(note, sizeof note,
                   "database reads per tick: %llu when nothing changes, %llu when every point changes (%lu points "

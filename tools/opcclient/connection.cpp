@@ -55,6 +55,9 @@ Connection::Connection(const std::string& progId) : progId_(progId) {
                               kDataSourceHint,
                           kExitNoServer);
     }
+    // So that the server's operator sees who is connected; a server that does not care may refuse.
+    korvex::com::ComPtr<IOPCCommon> common;
+    if (SUCCEEDED(server_.As(&common))) common->SetClientName(L"korvex-opc");
 }
 
 std::string Connection::statusText(HRESULT code) const {
