@@ -41,7 +41,7 @@ Figure CallFigure(const char* what, double ms, const char* baselineWhat, double 
 
 void RunE2eCallsBench(const Options&) {
     const TransportBaselines transport = MeasureTransport(true, {});
-    PrintSection("calls across processes: one client, 10,000 items, 100,000-point plant");
+    PrintTitle("calls across processes: one client, 10,000 items, 100,000-point plant");
     PlantSession& session = UsePlant(kMovingPlant);
     auto server = session.Connect();
     OPCHANDLE groupHandle = 0;

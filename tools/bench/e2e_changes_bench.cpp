@@ -48,7 +48,7 @@ void PrintNoteLine(const char* format, double a, double b, double c, double d) {
 
 void RunE2eChangesBench(const Options&) {
     const TransportBaselines transport = MeasureTransport(false, {10000, 50000, 100000});
-    PrintSection("data changes to one client: one group at 200 ms, every item changing every tick");
+    PrintTitle("data changes to one client: one group at 200 ms, every item changing every tick");
     PlantSession& session = UsePlant(kMovingPlant);
     FigureLog& log = FigureLog::Instance();
     std::vector<std::pair<double, double>> curve;
@@ -125,7 +125,7 @@ void RunE2eChangesBench(const Options&) {
 void RunE2eFanOutBench(const Options&) {
     constexpr int kClients = 10, kItems = 10000;
     const TransportBaselines transport = MeasureTransport(false, {kItems});
-    PrintSection("fan-out: 10 clients x 10,000 items, one group each at 200 ms, every item changing every tick");
+    PrintTitle("fan-out: 10 clients x 10,000 items, one group each at 200 ms, every item changing every tick");
     PlantSession& session = UsePlant(kMovingPlant);
     std::vector<std::unique_ptr<SubscribedClient>> clients;
     for (int c = 0; c < kClients; ++c) clients.push_back(std::make_unique<SubscribedClient>(session, c * kItems, kItems, kRate));

@@ -21,7 +21,7 @@ namespace bench {
 
 void RunE2eMemoryBench(const Options&) {
     constexpr int kGroups = 100, kItemsPerGroup = 10000;
-    PrintSection("memory: private bytes of the server per point and per group item");
+    PrintTitle("memory: private bytes of the server per point and per group item");
     FigureLog& log = FigureLog::Instance();
     double perItem = 0;
     double largePlantBytes = 0;
@@ -67,7 +67,7 @@ void RunE2eSteadyBench(const Options&) {
     constexpr int kClients = 10, kItems = 10000;
     constexpr DWORD kRate = 1000, kWarmUpMs = 2500, kWindowMs = 10000;
     const TransportBaselines transport = MeasureTransport(false, {1000});
-    PrintSection("steady state: 10 clients x 10,000 items at 1,000 ms, a tenth of the points changing every second");
+    PrintTitle("steady state: 10 clients x 10,000 items at 1,000 ms, a tenth of the points changing every second");
     PlantSession& session = UsePlant(kSteadyPlant);
     std::vector<std::unique_ptr<SubscribedClient>> clients;
     for (int c = 0; c < kClients; ++c) clients.push_back(std::make_unique<SubscribedClient>(session, c * kItems, kItems, kRate));

@@ -5,9 +5,11 @@
 #include "bench_sections.h"
 #include "figure_log.h"
 #include "plant_session.h"
+#include "section_watchdog.h"
 #include "transport_baseline.h"
 
 #include <charconv>
+#include <chrono>
 #include <cstdio>
 #include <exception>
 #include <string>
@@ -91,18 +93,29 @@ int main(int argc, char** argv) {
     if (chosen.empty())
         for (const Section& s : kSections) chosen.push_back(&s);
 
-    int result = 0;
-    try {
-        for (const Section* s : chosen) s->run(options);
-    } catch (const std::exception& e) {
-        std::fprintf(stderr, "korvex_bench: %s\n", e.what());
-        result = 2;
-    }
-    bench::EndPlant();
-    bench::FigureLog::Instance().PrintGoals();
-    if (!json.empty() && !bench::FigureLog::Instance().WriteJson(json)) {
+    const auto report = [&json] {
+        bench::FigureLog::Instance().PrintGoals();
+        if (json.empty() || bench::FigureLog::Instance().WriteJson(json)) return true;
         std::fprintf(stderr, "korvex_bench: cannot write %s\n", json.c_str());
-        result = 2;
+        return false;
+    };
+    int result = 0;
+    {
+        // Each section takes well under two minutes on a loaded 2-core machine.
+        bench::SectionWatchdog watchdog([&report] { report(); });
+        try {
+            for (const Section* s : chosen) {
+                watchdog.Arm(s->name, std::chrono::seconds(300));
+                s->run(options);
+                watchdog.Disarm();
+            }
+        } catch (const std::exception& e) {
+            std::fprintf(stderr, "korvex_bench: %s\n", e.what());
+            result = 2;
+        }
+        watchdog.Arm("end", std::chrono::seconds(120));
+        bench::EndPlant();
     }
+    if (!report()) result = 2;
     return result;
 }

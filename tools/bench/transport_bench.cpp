@@ -9,7 +9,7 @@
 namespace bench {
 
 void RunTransportBench(const Options&) {
-    PrintSection("transport: the canned server and sender in a helper process, through the same proxy/stub");
+    PrintTitle("transport: the canned server and sender in a helper process, through the same proxy/stub");
     const TransportBaselines t = MeasureTransport(true, {1000, 10000, 50000, 100000});
     FigureLog& log = FigureLog::Instance();
     log.Add({"transport", "empty call (GetLocaleID of the canned server)", t.emptyCallMs, "ms"});
