@@ -16,7 +16,7 @@ bool GroupItems::Remove(OPCHANDLE serverHandle) {
     const auto found = byHandle_.find(serverHandle);
     if (found == byHandle_.end()) return false;
     items_.erase(found->second.front());
-    found->second.pop_front();
+    found->second.erase(found->second.begin());
     if (found->second.empty()) byHandle_.erase(found);
     return true;
 }
