@@ -31,20 +31,25 @@ bool isDialogClass(HWND window) {
     return GetClassNameW(window, name, 16) > 0 && std::wstring_view(name) == L"#32770";
 }
 
+// Window enumeration callbacks are named functions: a lambda has no stdcall conversion on i686.
+BOOL CALLBACK appendStaticText(HWND child, LPARAM param) {
+    wchar_t name[16];
+    if (GetClassNameW(child, name, 16) > 0 && _wcsicmp(name, L"Static") == 0) {
+        const std::string text = windowText(child);
+        auto& all = *reinterpret_cast<std::string*>(param);
+        if (!text.empty()) all += (all.empty() ? "" : "\n") + text;
+    }
+    return TRUE;
+}
+
+BOOL CALLBACK collectVisibleDialog(HWND window, LPARAM param) {
+    if (IsWindowVisible(window) && isDialogClass(window)) reinterpret_cast<std::vector<HWND>*>(param)->push_back(window);
+    return TRUE;
+}
+
 std::string staticTexts(HWND dialog) {
     std::string texts;
-    EnumChildWindows(
-        dialog,
-        [](HWND child, LPARAM param) -> BOOL {
-            wchar_t name[16];
-            if (GetClassNameW(child, name, 16) > 0 && _wcsicmp(name, L"Static") == 0) {
-                const std::string text = windowText(child);
-                auto& all = *reinterpret_cast<std::string*>(param);
-                if (!text.empty()) all += (all.empty() ? "" : "\n") + text;
-            }
-            return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&texts));
+    EnumChildWindows(dialog, appendStaticText, reinterpret_cast<LPARAM>(&texts));
     return texts;
 }
 
@@ -107,13 +112,7 @@ void DialogWatchdog::run() {
 
 void DialogWatchdog::sweep() {
     std::vector<HWND> dialogs;
-    EnumWindows(
-        [](HWND window, LPARAM param) -> BOOL {
-            if (IsWindowVisible(window) && isDialogClass(window))
-                reinterpret_cast<std::vector<HWND>*>(param)->push_back(window);
-            return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&dialogs));
+    EnumWindows(collectVisibleDialog, reinterpret_cast<LPARAM>(&dialogs));
     {
         std::lock_guard lock(mutex_);
         std::erase_if(pressed_, [](const auto& entry) { return !IsWindow(entry.first); });
