@@ -163,34 +163,19 @@ TransportBaselines MeasureTransport(bool calls, std::initializer_list<DWORD> cal
     TransportBaselines baselines;
     CoInitializeEx(nullptr, COINIT_MULTITHREADED);
     if (calls) {
-        korvex::test::ChildProcess server("korvex_bench.exe", {"--canned-server"});
-        std::string objref;
-        for (int i = 0; i < 600 && objref.empty(); ++i) {
-            const std::string output = server.output();
-            if (const auto at = output.find("objref "); at != std::string::npos && output.find('\n', at) != std::string::npos)
-                objref = output.substr(at + 7, output.find_first_of("\r\n", at) - at - 7);
-            else
-                Sleep(50);
-        }
-        if (objref.empty()) throw std::runtime_error("the canned server did not start: " + server.output());
-        auto group = UnmarshalFromHex<IOPCItemMgt>(objref);
-        auto common = Query<IOPCCommon>(group.Get());
-        auto io = Query<IOPCSyncIO>(group.Get());
+        const CannedServer canned;
         LCID locale = 0;
-        for (int i = 0; i < 100; ++i) common->GetLocaleID(&locale);  // warm
+        for (int i = 0; i < 100; ++i) canned.common()->GetLocaleID(&locale);  // warm
         baselines.emptyCallMs = Measure([&] {
-                                    for (int i = 0; i < kEmptyCalls; ++i) Check(common->GetLocaleID(&locale), "GetLocaleID");
+                                    for (int i = 0; i < kEmptyCalls; ++i)
+                                        Check(canned.common()->GetLocaleID(&locale), "GetLocaleID");
                                 }).wallSeconds * 1e3 / kEmptyCalls;
         std::vector<std::wstring> ids = BenchItemIds(0, kCallItems);
         std::vector<OPCITEMDEF> definitions = ItemDefinitions(ids);
-        std::vector<OPCHANDLE> handles = AddItems(group.Get(), definitions);
-        baselines.addItemsMs = MedianMs(kCallRepeats, [&] { AddItems(group.Get(), definitions); });
-        baselines.removeItemsMs = MedianMs(kCallRepeats, [&] { RemoveItems(group.Get(), handles); });
-        baselines.readMs = MedianMs(kCallRepeats, [&] { ReadItems(io.Get(), OPC_DS_CACHE, handles); });
-        io.Reset();
-        common.Reset();
-        group.Reset();
-        server.waitForExit(std::chrono::seconds(10));
+        std::vector<OPCHANDLE> handles = AddItems(canned.items(), definitions);
+        baselines.addItemsMs = MedianMs(kCallRepeats, [&] { AddItems(canned.items(), definitions); });
+        baselines.removeItemsMs = MedianMs(kCallRepeats, [&] { RemoveItems(canned.items(), handles); });
+        baselines.readMs = MedianMs(kCallRepeats, [&] { ReadItems(canned.io(), OPC_DS_CACHE, handles); });
     }
     for (const DWORD items : callbackItems) {
         auto sink = korvex::com::make<ChangeRecorder>(false);
@@ -209,6 +194,29 @@ TransportBaselines MeasureTransport(bool calls, std::initializer_list<DWORD> cal
         baselines.callbacks.back().emptyCallbackMs = OutputValue(output, "empty") * 1e3 / 1000;
     }
     return baselines;
+}
+
+CannedServer::CannedServer() : process_("korvex_bench.exe", {"--canned-server"}) {
+    CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+    std::string objref;
+    for (int i = 0; i < 600 && objref.empty(); ++i) {
+        const std::string output = process_.output();
+        if (const auto at = output.find("objref "); at != std::string::npos && output.find('\n', at) != std::string::npos)
+            objref = output.substr(at + 7, output.find_first_of("\r\n", at) - at - 7);
+        else
+            Sleep(50);
+    }
+    if (objref.empty()) throw std::runtime_error("the canned server did not start: " + process_.output());
+    group_ = UnmarshalFromHex<IOPCItemMgt>(objref);
+    io_ = Query<IOPCSyncIO>(group_.Get());
+    common_ = Query<IOPCCommon>(group_.Get());
+}
+
+CannedServer::~CannedServer() {
+    common_.Reset();
+    io_.Reset();
+    group_.Reset();
+    process_.waitForExit(std::chrono::seconds(10));
 }
 
 int RunCannedServer() {

@@ -6,6 +6,10 @@
 // goes through the same proxy/stub as the calls to the real server.
 #pragma once
 
+#include "opc_calls.h"
+
+#include "tests/support/wine_process.h"
+
 #include <windows.h>
 
 #include <initializer_list>
@@ -19,6 +23,25 @@ namespace bench {
 //   --canned-changes OBJREF ITEMS CALLS     sends CALLS data changes of ITEMS items to the sink OBJREF
 int RunCannedServer();
 int RunCannedChanges(const std::vector<std::string>& args);
+
+// The canned server's group, in its helper process while this lives, reached through the proxy.
+class CannedServer {
+public:
+    CannedServer();  // throws std::runtime_error when the helper does not start
+    ~CannedServer();
+    CannedServer(const CannedServer&) = delete;
+    CannedServer& operator=(const CannedServer&) = delete;
+
+    IOPCItemMgt* items() const { return group_.Get(); }
+    IOPCSyncIO* io() const { return io_.Get(); }
+    IOPCCommon* common() const { return common_.Get(); }
+
+private:
+    korvex::test::ChildProcess process_;
+    ComPtr<IOPCItemMgt> group_;
+    ComPtr<IOPCSyncIO> io_;
+    ComPtr<IOPCCommon> common_;
+};
 
 struct CallbackCeiling {
     DWORD items = 0;              // per call
