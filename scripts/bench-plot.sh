@@ -29,11 +29,13 @@ if [ -s "$latency" ]; then
 set terminal pngcairo size 900,500
 set output "$out/latency-histogram.png"
 set title "Age of a value on arrival at the client: 50,000 items, update rate 200 ms"
-set xlabel "ms from the change in the runtime's memory to OnDataChange"
+set xlabel "ms from the change in the runtime's memory to OnDataChange (10 ms bins)"
 set ylabel "changes"
 set style fill solid 0.6
-set boxwidth 1
-plot "$latency" using 1:2 with boxes notitle
+set boxwidth 10
+set xrange [0:*]
+set yrange [0:*]
+plot "$latency" using (10 * floor(\$1 / 10) + 5):2 smooth freq with boxes notitle
 PLOT
     echo "wrote $out/latency-histogram.png"
 fi

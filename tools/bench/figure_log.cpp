@@ -47,6 +47,8 @@ const Figure& FigureLog::Add(Figure figure) {
     return figures_.back();
 }
 
+void FigureLog::DescribeMachineNow() { machine_ = DescribeMachine(); }
+
 void FigureLog::AddSeries(const std::string& name, std::vector<std::pair<double, double>> points) {
     series_[name] = std::move(points);
 }
@@ -54,7 +56,7 @@ void FigureLog::AddSeries(const std::string& name, std::vector<std::pair<double,
 bool FigureLog::WriteJson(const std::string& path) const {
     nlohmann::ordered_json report;
     nlohmann::ordered_json machine = nlohmann::ordered_json::object();
-    for (const auto& [name, value] : DescribeMachine()) machine[name] = value;
+    for (const auto& [name, value] : machine_) machine[name] = value;
     report["machine"] = machine;
     nlohmann::ordered_json figures = nlohmann::ordered_json::array();
     for (const Figure& f : figures_) {

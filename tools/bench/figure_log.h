@@ -17,6 +17,12 @@ struct Baseline {
 };
 
 struct Figure {
+    Figure(std::string section, std::string what, double value, std::string unit,
+           std::optional<Baseline> baseline = std::nullopt, std::optional<double> ratio = std::nullopt,
+           std::string goal = "", std::optional<bool> met = std::nullopt, std::string note = "")
+        : section(std::move(section)), what(std::move(what)), value(value), unit(std::move(unit)),
+          baseline(std::move(baseline)), ratio(ratio), goal(std::move(goal)), met(met), note(std::move(note)) {}
+
     std::string section;
     std::string what;
     double value = 0;
@@ -37,12 +43,15 @@ public:
     const Figure& Add(Figure figure);
     // A named series for the plots, e.g. "latency_histogram_ms" or "changes_per_second".
     void AddSeries(const std::string& name, std::vector<std::pair<double, double>> points);
+    // The machine's description, taken when the run begins.
+    void DescribeMachineNow();
     // build/bench/report.json: the machine, every figure and every series. False when it cannot be written.
     bool WriteJson(const std::string& path) const;
     // The goals met and missed, one line each, at the end of the report.
     void PrintGoals() const;
 
 private:
+    std::vector<std::pair<std::string, std::string>> machine_;
     std::vector<Figure> figures_;
     std::map<std::string, std::vector<std::pair<double, double>>> series_;
 };

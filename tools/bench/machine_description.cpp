@@ -25,7 +25,10 @@ std::string HostFileLine(const char* path, const std::string& startingWith) {
 std::string WineVersion() {
     using Version = const char*(CDECL*)();
     const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
-    const auto version = ntdll ? reinterpret_cast<Version>(GetProcAddress(ntdll, "wine_get_version")) : nullptr;
+    // Through void (*)(), the type GCC lets stand for any function type.
+    const auto version =
+        ntdll ? reinterpret_cast<Version>(reinterpret_cast<void (*)()>(GetProcAddress(ntdll, "wine_get_version")))
+              : nullptr;
     return version ? version() : "not Wine";
 }
 

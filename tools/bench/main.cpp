@@ -99,6 +99,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "korvex_bench: cannot write %s\n", json.c_str());
         return false;
     };
+    bench::FigureLog::Instance().DescribeMachineNow();
     int result = 0;
     {
         // Each section takes well under two minutes on a loaded 2-core machine.
