@@ -23,21 +23,14 @@ std::thread g_thread;
 constexpr std::chrono::milliseconds kStopWait{2000};
 
 void UpdateLoop(const ServerContext context) {
-    using Clock = std::chrono::steady_clock;
-    constexpr auto kPeriod = std::chrono::milliseconds(kBaseRate);
     std::unique_lock lock(g_runLock);
-    auto next = Clock::now() + kPeriod;
     while (g_running) {
-        // Ticks keep to the base period whatever a tick takes, so that a group at the base rate is
-        // scanned five times a second (a wait of a whole period after each tick stretched a 200 ms
-        // group to 207-215 ms). A tick that overran its period is followed by a whole period's wait
-        // and the schedule starts again from there: missed ticks are not made up in a burst.
-        if (g_stopRequested.wait_until(lock, next, [] { return !g_running; })) break;
+        // A tick starts one base period after the previous one ended; nothing makes up for the time
+        // a tick takes.
+        if (g_stopRequested.wait_for(lock, std::chrono::milliseconds(kBaseRate), [] { return !g_running; })) break;
         lock.unlock();
         RunUpdateTick(context);
         lock.lock();
-        next += kPeriod;
-        if (const auto now = Clock::now(); next < now) next = now + kPeriod;
     }
 }
 
