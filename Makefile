@@ -10,8 +10,8 @@ JOBS    ?= $(shell nproc)
 ARCHS   := x86_64 i686
 CTEST_ARGS ?=
 
-.PHONY: all deps build test bench demo run screenshots prefix clean configure-x86_64 configure-i686 build-session \
-	session-prefix soak sanitize fuzz native \
+.PHONY: all deps build test bench bench-plot demo run screenshots prefix clean configure-x86_64 configure-i686 \
+	build-session session-prefix soak sanitize fuzz native \
 	$(ARCHS:%=build-%)
 
 all: build
@@ -64,12 +64,23 @@ test: build prefix
 	    $(CURDIR)/tests/wine/server.sh restart && ctest --rerun-failed --output-on-failure; }; }; rc=$$?; \
 	    cd $(CURDIR) && tests/wine/server.sh stop; exit $$rc
 
-# Timings at plant scale (tools/bench); BENCH_ARGS picks sections and the plant's shape. Reuses the
-# test prefix when there is one.
+# Timings at plant scale and end to end across processes (tools/bench); BENCH_ARGS picks sections
+# and the in-process plant's shape. The report goes to the screen and build/bench/report.txt, every
+# figure to build/bench/report.json. Reuses the test prefix when there is one. Never fails on a
+# missed goal: it fails only when a section could not run.
 BENCH_ARGS ?=
-bench: build-x86_64
+bench: configure-x86_64
+	@cmake --build $(BUILD)/x86_64 -j $(JOBS) --target korvex_bench
 	@tests/wine/prefix.sh --reuse
-	@tests/wine/run.sh $(BUILD)/x86_64/bin/korvex_bench.exe $(BENCH_ARGS)
+	@mkdir -p $(BUILD)/bench
+	@tests/wine/server.sh start
+	@{ tests/wine/run.sh $(BUILD)/x86_64/bin/korvex_bench.exe --json=$(CURDIR)/$(BUILD)/bench/report.json $(BENCH_ARGS); \
+	    echo $$? >$(BUILD)/bench/exit-code; } | tr -d '\r' | tee $(BUILD)/bench/report.txt; \
+	    tests/wine/server.sh stop; exit $$(cat $(BUILD)/bench/exit-code)
+
+# The latency histogram and the changes-per-second curve of the last make bench, as PNG files.
+bench-plot:
+	@scripts/bench-plot.sh
 
 # The command-line client against the simulator's sample plant and the server: a scripted session
 # (demo), or both kept up for manual use until Ctrl-C (run).

@@ -18,7 +18,7 @@ bool GroupItems::Remove(OPCHANDLE serverHandle) {
     if (found == byHandle_.end()) return false;
     if (found->second.front()->active) --active_;
     items_.erase(found->second.front());
-    found->second.pop_front();
+    found->second.erase(found->second.begin());
     if (found->second.empty()) byHandle_.erase(found);
     return true;
 }

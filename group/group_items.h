@@ -5,9 +5,9 @@
 
 #include "group/group_item.h"
 
-#include <deque>
 #include <list>
 #include <unordered_map>
+#include <vector>
 
 class GroupItems {
 public:
@@ -32,6 +32,8 @@ public:
 private:
     List items_;
     std::size_t active_ = 0;  // kept, not counted: the operator's view asks for it every second
-    // Per handle, its items in list order: appends go to the back of both.
-    std::unordered_map<OPCHANDLE, std::deque<List::iterator>> byHandle_;
+    // Per handle, its items in list order: appends go to the back of both. A vector, not a deque:
+    // a handle almost always has one item, and a deque's first element costs a 512-byte block (a
+    // group item took 830 bytes of the server's memory with it, 200 without).
+    std::unordered_map<OPCHANDLE, std::vector<List::iterator>> byHandle_;
 };

@@ -19,6 +19,8 @@ void PrintSection(std::string_view title) {
                 "wall ns/op");
 }
 
+void PrintTitle(std::string_view title) { std::printf("\n== %.*s ==\n", static_cast<int>(title.size()), title.data()); }
+
 void PrintNote(std::string_view note) { std::printf("  %.*s\n", static_cast<int>(note.size()), note.data()); }
 
 void Print(const Measurement& m) {

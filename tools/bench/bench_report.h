@@ -19,6 +19,8 @@ struct Measurement {
 };
 
 void PrintSection(std::string_view title);
+// A section title without the column heads, for sections whose lines are figures (figure_log.h).
+void PrintTitle(std::string_view title);
 void PrintNote(std::string_view note);
 void Print(const Measurement& measurement);
 // Wall time per operation of the baseline over that of the measured code.

@@ -20,4 +20,14 @@ void RunBrowseBench(const Options& options);
 // and when nothing does, beside a plain read-and-compare loop; database reads per tick.
 void RunUpdateTickBench(const Options& options);
 
+// The end-to-end sections: the simulator, the server program and this program as client(s), each
+// process under Wine and every call through the proxy/stub; each figure beside the same work done
+// by a canned server (transport_baseline.h). The plant options do not apply to them.
+void RunTransportBench(const Options& options);
+void RunE2eCallsBench(const Options& options);
+void RunE2eChangesBench(const Options& options);
+void RunE2eFanOutBench(const Options& options);
+void RunE2eMemoryBench(const Options& options);
+void RunE2eSteadyBench(const Options& options);
+
 }  // namespace bench

@@ -22,6 +22,7 @@ double AnalogSignal::valueAt(Clock::time_point now) {
     case SignalKind::Constant: return base_;
     case SignalKind::Ramp:
         return base_ + spec_.amplitude * (elapsed / spec_.period - std::floor(elapsed / spec_.period));
+    case SignalKind::Clock: return static_cast<double>(ClockStamp(now));
     case SignalKind::Sine:
         return base_ + spec_.amplitude * std::sin(2.0 * std::numbers::pi * elapsed / spec_.period);
     case SignalKind::RandomWalk: {

@@ -2,9 +2,11 @@
 // the start: a ramp rises by `amplitude` over each period and falls back, a sine swings around the
 // base, a random walk takes a step of up to `amplitude` once per period (kept within the point's
 // limits when it has any). A value set from outside becomes the new base, so it shows at once and
-// the movement continues from it.
+// the movement continues from it. A clock is the time of the write itself (see ClockStamp), so that
+// a client can tell how old a value is when it arrives.
 #pragma once
 
+#include "tools/simulator/clock_stamp.h"
 #include "tools/simulator/plant_file.h"
 
 #include <chrono>
@@ -12,8 +14,6 @@
 #include <random>
 
 namespace sim {
-
-using Clock = std::chrono::steady_clock;
 
 class AnalogSignal {
 public:

@@ -143,12 +143,14 @@ private:
             spec.kind = SignalKind::Sine;
         } else if (kind == "random_walk") {
             spec.kind = SignalKind::RandomWalk;
+        } else if (kind == "clock") {
+            spec.kind = SignalKind::Clock;
         } else {
             fail(*t.get("kind"),
-                 "unknown signal kind \"" + kind + "\" (expected constant, ramp, sine or random_walk)");
+                 "unknown signal kind \"" + kind + "\" (expected constant, ramp, sine, random_walk or clock)");
         }
         spec.amplitude = optionalNumber(t, "amplitude").value_or(0.0);
-        if (spec.kind != SignalKind::Constant) spec.period = positiveNumber(t, "period", kind + " signal");
+        if (spec.kind != SignalKind::Constant && spec.kind != SignalKind::Clock) spec.period = positiveNumber(t, "period", kind + " signal");
         return spec;
     }
 

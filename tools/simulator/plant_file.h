@@ -11,7 +11,7 @@
 
 namespace sim {
 
-enum class SignalKind { Constant, Ramp, Sine, RandomWalk };
+enum class SignalKind { Constant, Ramp, Sine, RandomWalk, Clock };
 
 struct SignalSpec {
     SignalKind kind = SignalKind::Constant;
