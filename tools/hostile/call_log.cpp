@@ -1,5 +1,7 @@
 #include "tools/hostile/call_log.h"
 
+#include "opcerror.h"
+
 #include <algorithm>
 #include <cstdio>
 
@@ -30,8 +32,13 @@ bool IsTransportCode(HRESULT hr) {
     }
 }
 
+bool IsProxyRefusal(HRESULT hr) {
+    return hr == HRESULT_FROM_WIN32(RPC_X_NULL_REF_POINTER) || hr == HRESULT_FROM_WIN32(RPC_X_ENUM_VALUE_OUT_OF_RANGE);
+}
+
 const Codes& DisconnectedCodes() {
-    static const Codes codes{RPC_E_DISCONNECTED, CO_E_OBJNOTCONNECTED};
+    // RPC_S_UNKNOWN_IF: an interface of the object that was never used before it was cut off.
+    static const Codes codes{RPC_E_DISCONNECTED, CO_E_OBJNOTCONNECTED, HRESULT_FROM_WIN32(RPC_S_UNKNOWN_IF)};
     return codes;
 }
 
@@ -59,7 +66,18 @@ void CallLog::begin(const char* method) {
     startedAt_ = Now();
 }
 
-void CallLog::end() { startedAt_ = 0; }
+void CallLog::end() {
+    const long long started = startedAt_.exchange(0);
+    std::lock_guard lock(running_);
+    secondsPerMethod_[method_] += static_cast<double>(Now() - started) / 1000.0;
+}
+
+std::vector<std::pair<std::string, double>> CallLog::slowest(std::size_t count) const {
+    std::vector<std::pair<std::string, double>> all(secondsPerMethod_.begin(), secondsPerMethod_.end());
+    std::sort(all.begin(), all.end(), [](const auto& a, const auto& b) { return a.second > b.second; });
+    if (all.size() > count) all.resize(count);
+    return all;
+}
 
 void CallLog::watch() {
     while (!stopping_) {
@@ -77,6 +95,10 @@ void CallLog::watch() {
 
 void CallLog::check(const char* method, HRESULT hr, const Codes& allowed, const std::string& args) {
     if (std::find(allowed.begin(), allowed.end(), hr) != allowed.end()) return;
+    if (IsProxyRefusal(hr)) {
+        ++refused_;
+        return;
+    }
     if (IsTransportCode(hr)) {
         ++lost_;
         transportFailure_ = true;
@@ -95,14 +117,17 @@ void CallLog::check(const char* method, HRESULT hr, const Codes& allowed, const 
 void CallLog::checkItems(const char* method, HRESULT hr, const HRESULT* errors, DWORD count, const Codes& allowed,
                          const std::string& args) {
     if ((hr != S_OK && hr != S_FALSE) || errors == nullptr) return;
-    bool failed = false;
+    // S_FALSE when an item did not simply succeed (an item read from the cache of an inactive
+    // group succeeds with S_FALSE), S_OK when all did (a clamped write counts as done).
+    bool failed = false, notDone = false;
     for (DWORD i = 0; i < count; ++i) {
         failed = failed || FAILED(errors[i]);
+        notDone = notDone || (errors[i] != S_OK && errors[i] != OPC_S_CLAMP);
         if (std::find(allowed.begin(), allowed.end(), errors[i]) == allowed.end())
             finding(method, "gave an item " + Hex(errors[i]) + " (item " + std::to_string(i) + "); arguments: " + args);
     }
-    if (failed != (hr == S_FALSE))
-        finding(method, "returned " + Hex(hr) + (failed ? " though an item failed" : " though no item failed") +
+    if ((failed && hr != S_FALSE) || (hr == S_FALSE && !notDone))
+        finding(method, "returned " + Hex(hr) + (failed ? " though an item failed" : " though every item was done") +
                             "; arguments: " + args);
 }
 

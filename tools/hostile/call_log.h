@@ -25,6 +25,9 @@ using Codes = std::vector<HRESULT>;
 
 // The codes the transport gives when a call did not reach its object or its server.
 bool IsTransportCode(HRESULT hr);
+// The codes a proxy gives when it refuses to send a call (an array of 0 elements, an enumeration
+// value beyond 16 bits): the server never sees those calls.
+bool IsProxyRefusal(HRESULT hr);
 // The codes a call through an object a forced RemoveGroup cut off may give.
 const Codes& DisconnectedCodes();
 
@@ -50,7 +53,7 @@ public:
     }
 
     // Checks the per-item codes of a call that succeeded: each must be in `allowed`, and the call's
-    // S_OK or S_FALSE must agree with them (S_FALSE when an item failed, S_OK when none did).
+    // S_OK or S_FALSE must agree with them (S_FALSE when an item failed, S_OK when all were done).
     void checkItems(const char* method, HRESULT hr, const HRESULT* errors, DWORD count, const Codes& allowed,
                     const std::string& args);
 
@@ -59,6 +62,9 @@ public:
 
     std::uint64_t calls() const { return calls_; }
     std::uint64_t lostCalls() const { return lost_; }
+    std::uint64_t refusedByProxy() const { return refused_; }
+    // The methods that took longest in all, slowest first.
+    std::vector<std::pair<std::string, double>> slowest(std::size_t count) const;
     std::size_t findings() const { return findings_; }
     // The methods called at least once, with how often.
     const std::map<std::string, std::uint64_t>& perMethod() const { return perMethod_; }
@@ -75,6 +81,8 @@ private:
     const std::uint64_t seed_;
     std::uint64_t calls_ = 0;
     std::uint64_t lost_ = 0;
+    std::uint64_t refused_ = 0;
+    std::map<std::string, double> secondsPerMethod_;
     std::size_t findings_ = 0;
     bool transportFailure_ = false;
     std::map<std::string, std::uint64_t> perMethod_;

@@ -3,6 +3,7 @@
 #include "com/com_ptr.h"
 
 #include <string>
+#include <type_traits>
 #include <vector>
 
 namespace hostile {
@@ -67,7 +68,10 @@ void Exercise(CallLog& log, RandomArguments& random, Enumerator* enumerator) {
     for (int round = static_cast<int>(random.between(1, 3)); round > 0; --round) {
         switch (random.between(0, 3)) {
         case 0: {
-            const ULONG celt = Celt(random);
+            // Wine's own proxy of IEnumConnections::Next hands back more connections than asked
+            // for (4 of 1, and once a garbage result), writing past the caller's array: that one
+            // is asked for none. Its server side is the same enumerator as the others'.
+            const ULONG celt = std::is_same_v<Enumerator, IEnumConnections> ? 0 : Celt(random);
             std::vector<Element> elements(celt > 0 ? celt : 1, Element{});
             ULONG fetched = 0;
             const HRESULT hr = log.call(N::next, celt == 0 ? Codes{S_OK, S_FALSE, E_INVALIDARG} : Codes{S_OK, S_FALSE},

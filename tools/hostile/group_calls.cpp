@@ -389,7 +389,8 @@ void Session::DataConnectionPoint() {
     IConnectionPoint* point = group->point.Get();
     switch (random_.between(0, 3)) {
     case 0: {
-        const bool wrongSink = random_.chance(0.2);
+        // Passed back to its own server, an object cut off cannot be unmarshaled: only live ones.
+        const bool wrongSink = group->life == GroupRecord::Life::live && random_.chance(0.2);
         DWORD cookie = 0;
         Codes normal = wrongSink ? Codes{CONNECT_E_CANNOTCONNECT, E_NOINTERFACE} : Codes{S_OK, CONNECT_E_ADVISELIMIT};
         const HRESULT hr = log_.call("IConnectionPoint::Advise", codes(normal),

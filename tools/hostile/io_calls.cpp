@@ -146,11 +146,11 @@ void Session::AsyncIO1() {
         });
         break;
     case 2:
-        log_.call("IOPCAsyncIO::Refresh", Gate(*group, {E_NOTIMPL}), "",
+        log_.call("IOPCAsyncIO::Refresh", refused, "",
                   [&] { return object->Refresh(connection, source, &transaction); });
         break;
     default:
-        log_.call("IOPCAsyncIO::Cancel", Gate(*group, {E_NOTIMPL}), "", [&] { return object->Cancel(random_.any32()); });
+        log_.call("IOPCAsyncIO::Cancel", refused, "", [&] { return object->Cancel(random_.any32()); });
         break;
     }
     CoTaskMemFree(errors);

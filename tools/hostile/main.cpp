@@ -41,6 +41,7 @@ struct Options {
     std::string progId = "Korvex.OPCServer.2";
     std::string item = "NorthSubstation.analog.Setpoint";
     bool blockInCallback = false;
+    bool verbose = false;
 };
 
 // Every method the hostile run must reach in a run of 10,000 calls or more.
@@ -225,6 +226,7 @@ int main() {
     app.add_option("--call-timeout", options.callTimeoutMs, "ms one call may take before it counts as hung");
     app.add_option("--server", options.progId, "the server's ProgID");
     app.add_option("--item", options.item, "an item a normal session reads afterwards");
+    app.add_flag("--verbose", options.verbose, "the methods that took longest, at the end");
     app.add_flag("--block-in-callback", options.blockInCallback,
                  "subscribe to --item with a sink that never returns, and wait to be killed");
     try {
@@ -254,7 +256,7 @@ int main() {
         return kExitNoServer;
     }
     int exitCode = 0;
-    std::uint64_t calls = 0, lost = 0;
+    std::uint64_t calls = 0, lost = 0, refused = 0;
     std::size_t findings = 0, methods = 0;
     {
         CallLog log(std::chrono::milliseconds(options.callTimeoutMs), options.seed);
@@ -276,6 +278,10 @@ int main() {
         session.Close();
         calls = log.calls();
         lost = log.lostCalls();
+        refused = log.refusedByProxy();
+        for (const auto& [method, seconds] : log.slowest(options.verbose ? 15 : 0))
+            std::printf("  %-50s %8llu calls %8.2f s\n", method.c_str(),
+                        static_cast<unsigned long long>(log.perMethod().at(method)), seconds);
         findings = log.findings();
         methods = log.perMethod().size();
         if (calls >= 10000) {
@@ -289,9 +295,9 @@ int main() {
     }
     const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
     std::printf("korvex-hostile: %llu calls of %zu methods in %.1f s (seed %llu): %zu findings, %llu calls lost by "
-                "the transport\n",
+                "the transport, %llu refused by the proxy\n",
                 static_cast<unsigned long long>(calls), methods, elapsed, static_cast<unsigned long long>(options.seed),
-                findings, static_cast<unsigned long long>(lost));
+                findings, static_cast<unsigned long long>(lost), static_cast<unsigned long long>(refused));
     if (findings > 0) exitCode = kExitFindings;
     // Under load Wine now and then loses a call; more than one in a thousand is not the transport's.
     if (lost * 1000 > calls) {

@@ -85,8 +85,7 @@ void Session::GetErrorString() {
 }
 
 void Session::CommonGetErrorString() {
-    ComPtr<IOPCCommon> common;
-    Mine().server->QueryInterface(IID_IOPCCommon, reinterpret_cast<void**>(common.ReleaseAndGetAddressOf()));
+    IOPCCommon* common = Server<IOPCCommon>(IID_IOPCCommon);
     const HRESULT code = random_.errorCode();
     LPWSTR text = nullptr;
     const bool noText = code == S_OK || code == S_FALSE || code == E_POINTER;
@@ -174,8 +173,7 @@ void Session::CreateGroupEnumerator() {
 }
 
 void Session::SetLocaleID() {
-    ComPtr<IOPCCommon> common;
-    Mine().server->QueryInterface(IID_IOPCCommon, reinterpret_cast<void**>(common.ReleaseAndGetAddressOf()));
+    IOPCCommon* common = Server<IOPCCommon>(IID_IOPCCommon);
     const LCID locale = random_.locale();
     const bool supported = locale == 0x0800 || locale == 0x0409;
     if (SUCCEEDED(log_.call("IOPCCommon::SetLocaleID", {supported ? S_OK : E_INVALIDARG}, "lcid " + N(locale),
@@ -184,8 +182,7 @@ void Session::SetLocaleID() {
 }
 
 void Session::GetLocaleID() {
-    ComPtr<IOPCCommon> common;
-    Mine().server->QueryInterface(IID_IOPCCommon, reinterpret_cast<void**>(common.ReleaseAndGetAddressOf()));
+    IOPCCommon* common = Server<IOPCCommon>(IID_IOPCCommon);
     LCID locale = 0;
     if (SUCCEEDED(log_.call("IOPCCommon::GetLocaleID", {S_OK}, "", [&] { return common->GetLocaleID(&locale); })) &&
         locale != Mine().locale)
@@ -193,8 +190,7 @@ void Session::GetLocaleID() {
 }
 
 void Session::QueryAvailableLocaleIDs() {
-    ComPtr<IOPCCommon> common;
-    Mine().server->QueryInterface(IID_IOPCCommon, reinterpret_cast<void**>(common.ReleaseAndGetAddressOf()));
+    IOPCCommon* common = Server<IOPCCommon>(IID_IOPCCommon);
     DWORD count = 0;
     LCID* locales = nullptr;
     if (SUCCEEDED(log_.call("IOPCCommon::QueryAvailableLocaleIDs", {S_OK}, "",
@@ -205,16 +201,13 @@ void Session::QueryAvailableLocaleIDs() {
 }
 
 void Session::SetClientName() {
-    ComPtr<IOPCCommon> common;
-    Mine().server->QueryInterface(IID_IOPCCommon, reinterpret_cast<void**>(common.ReleaseAndGetAddressOf()));
+    IOPCCommon* common = Server<IOPCCommon>(IID_IOPCCommon);
     const std::wstring name = random_.name();
     log_.call("IOPCCommon::SetClientName", {S_OK}, Describe(name), [&] { return common->SetClientName(name.c_str()); });
 }
 
 void Session::PublicGroups() {
-    ComPtr<IOPCServerPublicGroups> publicGroups;
-    Mine().server->QueryInterface(IID_IOPCServerPublicGroups,
-                                  reinterpret_cast<void**>(publicGroups.ReleaseAndGetAddressOf()));
+    IOPCServerPublicGroups* publicGroups = Server<IOPCServerPublicGroups>(IID_IOPCServerPublicGroups);
     if (!publicGroups) {
         log_.finding("IOPCServerPublicGroups", "is not offered");
         return;
@@ -234,9 +227,7 @@ void Session::PublicGroups() {
 
 void Session::ShutdownConnectionPoint() {
     Connection& connection = Mine();
-    ComPtr<IConnectionPointContainer> container;
-    connection.server->QueryInterface(IID_IConnectionPointContainer,
-                                      reinterpret_cast<void**>(container.ReleaseAndGetAddressOf()));
+    IConnectionPointContainer* container = Server<IConnectionPointContainer>(IID_IConnectionPointContainer);
     if (!container) {
         log_.finding("IConnectionPointContainer", "is not offered by the server object");
         return;
@@ -277,7 +268,8 @@ void Session::ShutdownConnectionPoint() {
     case 2: {
         // Our sink, or an object without IOPCShutdown (the server's own group).
         GroupRecord* group = AnyGroup();
-        const bool wrongSink = group && random_.chance(0.3);
+        // Passed back to its own server, an object cut off cannot be unmarshaled: only live ones.
+        const bool wrongSink = group && group->life == GroupRecord::Life::live && random_.chance(0.3);
         DWORD cookie = 0;
         const HRESULT hr = log_.call(
             "IConnectionPoint::Advise",

@@ -128,6 +128,7 @@ void Session::LetGo(GroupRecord& group) {
     if (group.life == GroupRecord::Life::live) {
         group.point.Reset();
         group.cookie = 0;
+        group.interfaces.clear();
         group.object.Reset();
     } else {
         Forget(group);

@@ -18,6 +18,7 @@
 #include <olectl.h>
 
 #include <atomic>
+#include <utility>
 #include <string>
 #include <vector>
 
@@ -55,6 +56,8 @@ struct GroupRecord {
     std::vector<OPCHANDLE> removedItems;  // handles it no longer has
     ComPtr<IConnectionPoint> point;       // its data-callback connection point, once found
     DWORD cookie = 0;                     // of our subscription, 0 when none
+    // Interfaces asked for before: a query through the proxy is a round trip of its own.
+    mutable std::vector<std::pair<IID, ComPtr<IUnknown>>> interfaces;
 };
 
 struct Connection {
@@ -62,6 +65,7 @@ struct Connection {
     std::vector<GroupRecord> groups;
     std::vector<OPCHANDLE> removedGroups;  // server handles of its groups that are gone
     std::vector<std::wstring> fadingNames;  // names of groups let go while their removal was pending
+    std::vector<std::pair<IID, ComPtr<IUnknown>>> interfaces;  // of the server object, asked for before
     ComPtr<IConnectionPoint> shutdownPoint;
     DWORD shutdownCookie = 0;
     LCID locale = 0x0800;
@@ -94,9 +98,24 @@ private:
     // The group's interface, null when it lacks it (or was cut off and the proxy does not know it).
     template <class Interface>
     static ComPtr<Interface> As(const GroupRecord& group, REFIID iid) {
+        for (const auto& [known, object] : group.interfaces)
+            if (IsEqualIID(known, iid)) return ComPtr<Interface>(static_cast<Interface*>(object.Get()));
         ComPtr<Interface> result;
         group.object->QueryInterface(iid, reinterpret_cast<void**>(result.ReleaseAndGetAddressOf()));
+        if (result) group.interfaces.emplace_back(iid, ComPtr<IUnknown>(static_cast<IUnknown*>(result.Get())));
         return result;
+    }
+    // The server object's interface, kept for later calls.
+    template <class Interface>
+    Interface* Server(REFIID iid) {
+        Connection& connection = Mine();
+        for (const auto& [known, object] : connection.interfaces)
+            if (IsEqualIID(known, iid)) return static_cast<Interface*>(object.Get());
+        ComPtr<Interface> result;
+        connection.server->QueryInterface(iid, reinterpret_cast<void**>(result.ReleaseAndGetAddressOf()));
+        if (!result) return nullptr;
+        connection.interfaces.emplace_back(iid, ComPtr<IUnknown>(static_cast<IUnknown*>(result.Get())));
+        return result.Get();
     }
     // The codes a group call may give: `normal` for a live group, E_FAIL while its removal is
     // pending, the transport's for a group cut off.
