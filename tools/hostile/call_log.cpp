@@ -56,10 +56,11 @@ CallLog::~CallLog() {
     watchdog_.join();
 }
 
-void CallLog::begin(const char* method) {
+void CallLog::begin(const char* method, const std::string& args) {
     {
         std::lock_guard lock(running_);
         method_ = method;
+        args_ = args;
         number_ = ++calls_;
     }
     ++perMethod_[method];
@@ -85,8 +86,8 @@ void CallLog::watch() {
         const long long started = startedAt_;
         if (started == 0 || Now() - started <= bound_.count()) continue;
         std::lock_guard lock(running_);
-        std::fprintf(stderr, "korvex-hostile: HUNG: %s did not return within %lld ms (call %llu, seed %llu)\n",
-                     method_, static_cast<long long>(bound_.count()), static_cast<unsigned long long>(number_),
+        std::fprintf(stderr, "korvex-hostile: HUNG: %s did not return within %lld ms; arguments: %s (call %llu, seed %llu)\n",
+                     method_, static_cast<long long>(bound_.count()), args_.c_str(), static_cast<unsigned long long>(number_),
                      static_cast<unsigned long long>(seed_));
         std::fflush(stderr);
         TerminateProcess(GetCurrentProcess(), kExitHung);

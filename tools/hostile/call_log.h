@@ -45,7 +45,7 @@ public:
     // what was passed, for the report. Returns the call's result.
     template <class Call>
     HRESULT call(const char* method, const Codes& allowed, const std::string& args, Call&& makeCall) {
-        begin(method);
+        begin(method, args);
         const HRESULT hr = makeCall();
         end();
         check(method, hr, allowed, args);
@@ -72,7 +72,7 @@ public:
     bool takeTransportFailure() { return std::exchange(transportFailure_, false); }
 
 private:
-    void begin(const char* method);
+    void begin(const char* method, const std::string& args);
     void end();
     void check(const char* method, HRESULT hr, const Codes& allowed, const std::string& args);
     void watch();
@@ -91,6 +91,7 @@ private:
     // What the watchdog reads: the call running now and since when (0: none).
     std::mutex running_;
     const char* method_ = nullptr;
+    std::string args_;
     std::uint64_t number_ = 0;
     std::atomic<long long> startedAt_{0};
     std::atomic<bool> stopping_{false};

@@ -37,7 +37,7 @@ struct Options {
     std::uint64_t calls = 20000;
     std::uint64_t seed = 0;
     double seconds = 0;
-    unsigned callTimeoutMs = 15000;
+    unsigned callTimeoutMs = 30000;
     std::string progId = "Korvex.OPCServer.2";
     std::string item = "NorthSubstation.analog.Setpoint";
     bool blockInCallback = false;
