@@ -90,10 +90,11 @@ demo: build-session session-prefix
 run: build-session session-prefix
 	@scripts/run.sh
 
-# Clients that connect, work and leave for SOAK_SECONDS (default 120) while the server's memory is
-# sampled; fails when it grows after the warm-up or a client call fails.
+# Clients that connect, work and leave for SOAK_SECONDS (default 120), and beside them the hostile
+# client (SOAK_HOSTILE=0: not), while the server's memory is sampled; fails when it grows after the
+# warm-up, a client call fails or the hostile client finds a fault.
 soak: build-session session-prefix
-	@cmake --build $(BUILD)/x86_64 -j $(JOBS) --target korvex-soak
+	@cmake --build $(BUILD)/x86_64 -j $(JOBS) --target korvex-soak korvex-hostile
 	@scripts/soak.sh
 
 # The main window with two clients and the About box, drawn under Xvfb into build/screenshots/.

@@ -1,8 +1,10 @@
 #!/bin/sh
 # make soak: clients that connect, subscribe, read, write and leave again and again for a chosen
 # time (SOAK_SECONDS, SOAK_CLIENTS, SOAK_ITEMS), against the simulator with a generated plant and
-# the server. Prints the server's memory and thread count every few seconds; fails when a client
-# call failed or the memory grew by more than 10% after the first quarter (the warm-up).
+# the server. Beside them korvex-hostile calls every method with boundary and random arguments for
+# the same time (SOAK_HOSTILE=0 leaves it out). Prints the server's memory and thread count every
+# few seconds; fails when a client call failed, the hostile client found a fault, or the memory
+# grew by more than 10% after the first quarter (the warm-up).
 set -u
 seconds=${SOAK_SECONDS:-120} clients=${SOAK_CLIENTS:-10} items=${SOAK_ITEMS:-1000}
 repo=$(cd "$(dirname "$0")/.." && pwd)
@@ -37,6 +39,12 @@ echo "$clients clients for $seconds s, each cycling: connect, add a group of $it
 (cd "$bin" && exec timeout $((seconds + 120)) wine korvex-soak.exe "$seconds" "$clients" "$items" "$(winepath -w "$work/items.txt")") \
     >"$logs/soak.log" 2>&1 &
 soak_pid=$!
+hostile_pid=""
+if [ "${SOAK_HOSTILE:-1}" != 0 ]; then
+    (cd "$bin" && exec timeout $((seconds + 120)) wine korvex-hostile.exe --calls 1000000000 --seconds "$seconds" \
+        --item Soak00.analog.P000) >"$logs/hostile.log" 2>&1 &
+    hostile_pid=$!
+fi
 
 rss() { awk '/^VmRSS/ {print int($2 / 1024)}' "/proc/$server_pid/status" 2>/dev/null; }
 threads() { awk '/^Threads/ {print $2}' "/proc/$server_pid/status" 2>/dev/null; }
@@ -53,11 +61,15 @@ while alive "$soak_pid"; do
 done
 wait "$soak_pid"
 soak_rc=$?
+hostile_rc=0
+[ -z "$hostile_pid" ] || { wait "$hostile_pid"; hostile_rc=$?; }
 tr -d '\r' <"$logs/soak.log"
+[ -z "$hostile_pid" ] || tr -d '\r' <"$logs/hostile.log" | grep -v '^  '
 stop_session
 
 failed=0
 [ "$soak_rc" -eq 0 ] || { echo "soak: client calls failed (exit $soak_rc)"; failed=1; }
+[ "$hostile_rc" -eq 0 ] || { echo "soak: the hostile client failed (exit $hostile_rc)"; failed=1; }
 if [ -n "$warm" ]; then
     limit=$((warm + warm / 10))
     echo "memory after the warm-up ${warm} MB, highest later ${peak} MB (limit ${limit} MB)"
