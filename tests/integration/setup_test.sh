@@ -92,6 +92,8 @@ uninstall() {
     check $? "$1: left on disk: $(find "$dir" "$menu" 2>/dev/null | tr '\n' ' ')"
 }
 
+# Whatever happens, the prefix's programs end with its wineserver, and the prefix goes.
+trap '"$repo/tests/wine/server.sh" stop; rm -rf "$work"' EXIT
 "$repo/tests/wine/prefix.sh" --bare >/dev/null
 "$repo/tests/wine/server.sh" start
 
@@ -168,7 +170,5 @@ reg_key_exists 64 'HKLM\Software\Korvex'
 [ $? -ne 0 ]
 check $? "round 2: the product key is left"
 
-"$repo/tests/wine/server.sh" stop
-rm -rf "$work"
 echo "$passed passed, $failed failed"
 [ "$failed" -eq 0 ]
