@@ -1,5 +1,5 @@
-# Entry points: `make test`, `make bench`, `make demo`, `make run`, `make screenshots`, `make sanitize`,
-# `make fuzz`.
+# Entry points: `make test`, `make installer`, `make bench`, `make demo`, `make run`, `make screenshots`,
+# `make sanitize`, `make fuzz`.
 # Everything is cross-built with mingw-w64 for x86_64 and i686; tests run the x86_64 build under Wine.
 
 BUILD   := build
@@ -10,8 +10,8 @@ JOBS    ?= $(shell nproc)
 ARCHS   := x86_64 i686
 CTEST_ARGS ?=
 
-.PHONY: all deps build test bench bench-plot demo run screenshots prefix clean configure-x86_64 configure-i686 \
-	build-session session-prefix soak sanitize fuzz native \
+.PHONY: all deps build test installer bench bench-plot demo run screenshots prefix clean configure-x86_64 \
+	configure-i686 build-session session-prefix soak sanitize fuzz native \
 	$(ARCHS:%=build-%)
 
 all: build
@@ -44,6 +44,18 @@ build-session: configure-x86_64 configure-i686
 session-prefix: deps
 	@tests/wine/prefix.sh --reuse
 
+# The setup program (installer/), named with the project's version: the server, the client and the
+# simulator of both architectures and both proxy/stubs.
+VERSION := $(shell sed -n 's/.*project.KorvexOPCServer VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
+SETUP   := $(abspath $(BUILD))/KorvexOPCServer-$(VERSION)-setup.exe
+SETUP_TARGETS := KorvexOPCServer korvex_proxy korvex-opc scadasim korvex_sample_plant
+installer: configure-x86_64 configure-i686
+	@cmake --build $(BUILD)/x86_64 -j $(JOBS) --target $(SETUP_TARGETS)
+	@cmake --build $(BUILD)/i686 -j $(JOBS) --target $(SETUP_TARGETS)
+	@makensis -V2 -DVERSION=$(VERSION) -DBIN64=$(abspath $(BUILD))/x86_64/bin -DBIN32=$(abspath $(BUILD))/i686/bin \
+	    -DOUTFILE=$(SETUP) installer/KorvexOPCServer.nsi
+	@echo "setup program: $(SETUP)"
+
 configure-i686: deps
 	@cmake --no-warn-unused-cli -S . -B $(BUILD)/i686 -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
 	    -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake $(WERROR_FLAG) \
@@ -57,7 +69,7 @@ prefix: deps
 
 # Under load Wine now and then loses a new process or a cross-process call; a test that fails is run
 # once more from a fresh wineserver, and both runs stay in the log.
-test: build prefix
+test: build installer prefix
 	@tests/wine/server.sh start
 	@cd $(BUILD)/x86_64 && { ctest --output-on-failure $(CTEST_ARGS) || { \
 	    echo "== The failed tests once more, from a fresh wineserver:"; \

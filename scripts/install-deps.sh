@@ -5,7 +5,7 @@
 # scripts that reuse a prefix notice and make a new one.
 set -eu
 packages="clang libclang-rt-14-dev g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix mingw-w64-tools libwine-dev wine wine64 wine32:i386
-cmake ninja-build googletest python3 make xvfb xauth libtomlplusplus-dev nlohmann-json3-dev libcli11-dev"
+cmake ninja-build googletest python3 make xvfb xauth libtomlplusplus-dev nlohmann-json3-dev libcli11-dev nsis"
 missing=""
 for p in $packages; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed" || missing="$missing $p"

@@ -14,9 +14,10 @@ using korvex::com::ComPtr;
 namespace {
 
 constexpr const wchar_t* kVendorInfo = L"Korvex OPC Server";
-constexpr WORD kMajorVersion = 6;
-constexpr WORD kMinorVersion = 0;
-constexpr WORD kBuildNumber = 100;
+// The project's version (CMake), which the setup program also carries.
+constexpr WORD kMajorVersion = KORVEX_VERSION_MAJOR;
+constexpr WORD kMinorVersion = KORVEX_VERSION_MINOR;
+constexpr WORD kBuildNumber = KORVEX_VERSION_BUILD;
 constexpr LCID kEnglishUS = 1033;
 
 }  // namespace

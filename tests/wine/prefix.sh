@@ -5,6 +5,7 @@
 # DLLs that are built, each with the regsvr32 of its architecture, as a Windows user would.
 #   prefix.sh           a fresh prefix, always
 #   prefix.sh --reuse   keeps the prefix when it was made by the Wine installed now
+#   prefix.sh --bare    a fresh prefix without our proxy/stubs (for the setup program's test)
 # A prefix made by another Wine must go: once the 32-bit Wine is installed, a prefix made before it
 # fails every program, 64-bit ones included ("could not load kernel32.dll").
 set -eu
@@ -24,6 +25,7 @@ timeout 180 wine wineboot --init >/dev/null 2>&1
 timeout 60 wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >/dev/null
 timeout 60 wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null
 for arch in x86_64 i686; do
+    [ "${1:-}" = "--bare" ] && break
     dll="$korvex_root/build/$arch/bin/korvexps.dll"
     [ -f "$dll" ] || continue
     regsvr32='C:\windows\system32\regsvr32.exe'

@@ -1,0 +1,239 @@
+; The setup program: the server of the machine's architecture, the proxy/stub of both architectures,
+; the command-line client and, for commissioning and training, the runtime simulator with its sample
+; plant (off by default; /SIMULATOR selects it in a silent install).
+; makensis -DVERSION=x.y.z -DBIN64=build/x86_64/bin -DBIN32=build/i686/bin -DOUTFILE=setup.exe
+Unicode true
+!include LogicLib.nsh
+!include x64.nsh
+!include Sections.nsh
+!include FileFunc.nsh
+!include MUI2.nsh
+
+!macro Require NAME
+    !ifndef ${NAME}
+        !error "${NAME} must be defined (see make installer)"
+    !endif
+!macroend
+!insertmacro Require VERSION
+!insertmacro Require BIN64
+!insertmacro Require BIN32
+!insertmacro Require OUTFILE
+
+; What the server writes when it registers itself (app/registration.cpp), and what it does not write.
+!define CLSID "{B445967B-4C3E-4E38-9C91-6A8DDD94430C}"
+!define PROGID "Korvex.OPCServer.2"
+!define SERVER_NAME "KorvexOPCServer"
+!define CLASSES "Software\Classes"
+!define CAT_DA30 "{CC603642-66D7-48F1-B69A-B625E73652D7}"
+!define CAT_DA20 "{63D5F432-CFE4-11D1-B2C8-0060083BA1FB}"
+!define CAT_DA10 "{63D5F430-CFE4-11D1-B2C8-0060083BA1FB}"
+; Two interfaces our proxy/stub serves: another product's proxies for the OPC interfaces register them.
+!define IID_IOPCServer "{39C13A4D-011E-11D0-9675-0020AFD8ADB3}"
+!define IID_IOPCCommon "{F31DFDE2-07B6-11D2-B2D8-0060083BA1FB}"
+!define PRODUCT_KEY "Software\Korvex\OPC Server"
+!define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\KorvexOPCServer"
+!define PUBLISHER "Korvex"
+!define MENU "$SMPROGRAMS\Korvex OPC Server"
+
+Name "Korvex OPC Server ${VERSION}"
+OutFile "${OUTFILE}"
+RequestExecutionLevel admin
+; $PROGRAMFILES64 is the ordinary Program Files on 32-bit Windows.
+InstallDir "$PROGRAMFILES64\Korvex OPC Server"
+SetCompressor /SOLID lzma
+VIProductVersion "${VERSION}.0"
+VIAddVersionKey /LANG=1033 "ProductName" "Korvex OPC Server"
+VIAddVersionKey /LANG=1033 "CompanyName" "${PUBLISHER}"
+VIAddVersionKey /LANG=1033 "FileDescription" "Korvex OPC Server setup"
+VIAddVersionKey /LANG=1033 "FileVersion" "${VERSION}"
+VIAddVersionKey /LANG=1033 "ProductVersion" "${VERSION}"
+VIAddVersionKey /LANG=1033 "LegalCopyright" "${PUBLISHER}"
+
+!insertmacro MUI_PAGE_COMPONENTS
+!insertmacro MUI_PAGE_DIRECTORY
+!insertmacro MUI_PAGE_INSTFILES
+!insertmacro MUI_UNPAGE_CONFIRM
+!insertmacro MUI_UNPAGE_INSTFILES
+!insertmacro MUI_LANGUAGE "English"
+
+; The installer is a 32-bit program: on 64-bit Windows it writes the 64-bit registry view, where the
+; 64-bit server and a 64-bit regsvr32 look.
+!macro UseNativeView
+    ${If} ${RunningX64}
+        SetRegView 64
+    ${EndIf}
+!macroend
+
+; regsvr32 of one architecture; $0 is its exit code. System32 is the 64-bit one only when the
+; installer's own file-system redirection is off.
+!macro Regsvr32 ARCH ARGS DLL
+    ${If} "${ARCH}" == "x64"
+        ${DisableX64FSRedirection}
+        ExecWait '"$WINDIR\System32\regsvr32.exe" ${ARGS} "${DLL}"' $0
+        ${EnableX64FSRedirection}
+    ${ElseIf} ${RunningX64}
+        ExecWait '"$WINDIR\SysWOW64\regsvr32.exe" ${ARGS} "${DLL}"' $0
+    ${Else}
+        ExecWait '"$WINDIR\System32\regsvr32.exe" ${ARGS} "${DLL}"' $0
+    ${EndIf}
+!macroend
+
+; Registers the proxy/stub of one architecture in its own registry view, unless proxies for the OPC
+; interfaces are registered there already by someone else; the product key remembers whether we did
+; (a reinstall over our own registration keeps it ours).
+!macro RegisterProxy ARCH VIEW FLAG
+    ReadRegDWORD $1 HKLM "${PRODUCT_KEY}" "${FLAG}"
+    ReadRegStr $2 ${VIEW} "Interface\${IID_IOPCServer}\ProxyStubClsid32" ""
+    ReadRegStr $3 ${VIEW} "Interface\${IID_IOPCCommon}\ProxyStubClsid32" ""
+    ${If} $1 == 1
+    ${OrIf} "$2$3" == ""
+        !insertmacro Regsvr32 ${ARCH} "/s" "$INSTDIR\${ARCH}\korvexps.dll"
+        ${If} $0 != 0
+            MessageBox MB_ICONSTOP "Registering the ${ARCH} proxy/stub failed (regsvr32 exit code $0)." /SD IDOK
+            Abort
+        ${EndIf}
+        WriteRegDWORD HKLM "${PRODUCT_KEY}" "${FLAG}" 1
+    ${Else}
+        DetailPrint "Proxies for the OPC interfaces (${ARCH}) are registered by another product: kept."
+        WriteRegDWORD HKLM "${PRODUCT_KEY}" "${FLAG}" 0
+    ${EndIf}
+!macroend
+
+!macro UnregisterProxy ARCH FLAG
+    ReadRegDWORD $1 HKLM "${PRODUCT_KEY}" "${FLAG}"
+    ${If} $1 == 1
+        !insertmacro Regsvr32 ${ARCH} "/s /u" "$INSTDIR\${ARCH}\korvexps.dll"
+    ${EndIf}
+    Delete "$INSTDIR\${ARCH}\korvexps.dll"
+    RMDir "$INSTDIR\${ARCH}"
+!macroend
+
+; A key without values, as RegCreateKeyEx leaves it.
+!macro WriteEmptyKey KEY
+    WriteRegStr HKLM "${KEY}" "" ""
+    DeleteRegValue HKLM "${KEY}" ""
+!macroend
+
+Section "Korvex OPC Server (with the proxy/stub of both architectures)" SecServer
+    SectionIn RO
+    SetOutPath "$INSTDIR"
+    ${If} ${RunningX64}
+        File "${BIN64}\KorvexOPCServer.exe"
+        SetOutPath "$INSTDIR\x64"
+        File "${BIN64}\korvexps.dll"
+    ${Else}
+        File "${BIN32}\KorvexOPCServer.exe"
+    ${EndIf}
+    SetOutPath "$INSTDIR\x86"
+    File "${BIN32}\korvexps.dll"
+
+    WriteUninstaller "$INSTDIR\uninstall.exe"
+    WriteRegStr HKLM "${PRODUCT_KEY}" "InstallDir" "$INSTDIR"
+    WriteRegStr HKLM "${PRODUCT_KEY}" "Version" "${VERSION}"
+    WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayName" "Korvex OPC Server"
+    WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayVersion" "${VERSION}"
+    WriteRegStr HKLM "${UNINSTALL_KEY}" "Publisher" "${PUBLISHER}"
+    WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayIcon" "$INSTDIR\KorvexOPCServer.exe"
+    WriteRegStr HKLM "${UNINSTALL_KEY}" "InstallLocation" "$INSTDIR"
+    WriteRegStr HKLM "${UNINSTALL_KEY}" "UninstallString" '"$INSTDIR\uninstall.exe"'
+    WriteRegStr HKLM "${UNINSTALL_KEY}" "QuietUninstallString" '"$INSTDIR\uninstall.exe" /S'
+    WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoModify" 1
+    WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoRepair" 1
+
+    ${If} ${RunningX64}
+        !insertmacro RegisterProxy x64 HKCR64 "ProxyStub64Registered"
+    ${EndIf}
+    !insertmacro RegisterProxy x86 HKCR32 "ProxyStub32Registered"
+
+    ; The server's own registration, so that clients can start it before anyone has run it by hand:
+    ; the server rewrites the same keys whenever it starts.
+    WriteRegStr HKLM "${CLASSES}\${PROGID}" "" "${SERVER_NAME}"
+    WriteRegStr HKLM "${CLASSES}\${PROGID}\CLSID" "" "${CLSID}"
+    !insertmacro WriteEmptyKey "${CLASSES}\${PROGID}\OPC"
+    WriteRegStr HKLM "${CLASSES}\CLSID\${CLSID}" "" "${SERVER_NAME}"
+    WriteRegStr HKLM "${CLASSES}\CLSID\${CLSID}\ProgID" "" "${PROGID}"
+    WriteRegStr HKLM "${CLASSES}\CLSID\${CLSID}\LocalServer32" "" "$INSTDIR\KorvexOPCServer.exe"
+    !insertmacro WriteEmptyKey "${CLASSES}\CLSID\${CLSID}\Implemented Categories\${CAT_DA30}"
+    !insertmacro WriteEmptyKey "${CLASSES}\CLSID\${CLSID}\Implemented Categories\${CAT_DA20}"
+    !insertmacro WriteEmptyKey "${CLASSES}\CLSID\${CLSID}\Implemented Categories\${CAT_DA10}"
+    ; What the server does not write: its AppID, with packet integrity for the calls into clients,
+    ; which machines hardened against weaker DCOM authentication refuse below that level.
+    WriteRegStr HKLM "${CLASSES}\CLSID\${CLSID}" "AppID" "${CLSID}"
+    WriteRegStr HKLM "${CLASSES}\AppID\${CLSID}" "" "${SERVER_NAME}"
+    WriteRegDWORD HKLM "${CLASSES}\AppID\${CLSID}" "AuthenticationLevel" 5
+    WriteRegStr HKLM "${CLASSES}\AppID\KorvexOPCServer.exe" "AppID" "${CLSID}"
+
+    SetShellVarContext all
+    CreateDirectory "${MENU}"
+    CreateShortcut "${MENU}\Korvex OPC Server.lnk" "$INSTDIR\KorvexOPCServer.exe"
+    CreateShortcut "${MENU}\Uninstall Korvex OPC Server.lnk" "$INSTDIR\uninstall.exe"
+SectionEnd
+
+Section "Command-line client (korvex-opc)" SecClient
+    SetOutPath "$INSTDIR"
+    ${If} ${RunningX64}
+        File "${BIN64}\korvex-opc.exe"
+    ${Else}
+        File "${BIN32}\korvex-opc.exe"
+    ${EndIf}
+    SetShellVarContext all
+    CreateShortcut "${MENU}\Command-line client help.lnk" "$SYSDIR\cmd.exe" '/k "$INSTDIR\korvex-opc.exe" --help'
+SectionEnd
+
+Section /o "Runtime simulator with the sample plant" SecSimulator
+    SetOutPath "$INSTDIR\Simulator"
+    ${If} ${RunningX64}
+        File "${BIN64}\scadasim.exe"
+    ${Else}
+        File "${BIN32}\scadasim.exe"
+    ${EndIf}
+    File "${BIN64}\sample-plant.toml"
+    SetShellVarContext all
+    CreateShortcut "${MENU}\Runtime simulator (sample plant).lnk" "$INSTDIR\Simulator\scadasim.exe" "--registry"
+SectionEnd
+
+Function .onInit
+    !insertmacro UseNativeView
+    ${GetParameters} $0
+    ClearErrors
+    ${GetOptions} $0 "/SIMULATOR" $1
+    ${IfNot} ${Errors}
+        !insertmacro SelectSection ${SecSimulator}
+    ${EndIf}
+FunctionEnd
+
+Function un.onInit
+    !insertmacro UseNativeView
+FunctionEnd
+
+; Removes what the setup wrote, and nothing another product registered.
+Section "Uninstall"
+    ${If} ${RunningX64}
+        !insertmacro UnregisterProxy x64 "ProxyStub64Registered"
+    ${EndIf}
+    !insertmacro UnregisterProxy x86 "ProxyStub32Registered"
+
+    DeleteRegKey HKLM "${CLASSES}\${PROGID}"
+    DeleteRegKey HKLM "${CLASSES}\CLSID\${CLSID}"
+    DeleteRegKey HKLM "${CLASSES}\AppID\${CLSID}"
+    DeleteRegKey HKLM "${CLASSES}\AppID\KorvexOPCServer.exe"
+
+    SetShellVarContext all
+    Delete "${MENU}\Korvex OPC Server.lnk"
+    Delete "${MENU}\Uninstall Korvex OPC Server.lnk"
+    Delete "${MENU}\Command-line client help.lnk"
+    Delete "${MENU}\Runtime simulator (sample plant).lnk"
+    RMDir "${MENU}"
+
+    Delete "$INSTDIR\Simulator\scadasim.exe"
+    Delete "$INSTDIR\Simulator\sample-plant.toml"
+    RMDir "$INSTDIR\Simulator"
+    Delete "$INSTDIR\korvex-opc.exe"
+    Delete "$INSTDIR\KorvexOPCServer.exe"
+    Delete "$INSTDIR\uninstall.exe"
+    RMDir "$INSTDIR"
+
+    DeleteRegKey HKLM "${UNINSTALL_KEY}"
+    DeleteRegKey HKLM "${PRODUCT_KEY}"
+    DeleteRegKey /ifempty HKLM "Software\Korvex"
+SectionEnd
