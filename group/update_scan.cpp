@@ -4,6 +4,7 @@
 #include "addrspace/address_space.h"
 
 #include <cmath>
+#include <utility>
 
 namespace {
 
@@ -78,7 +79,15 @@ bool COPCGroup::Tick(DWORD elapsed, CallbackOutbox& outbox) {
     const std::uint64_t lastQueued = requests_.LastQueued();
     bool keepAliveDue = false;
     {
-        std::lock_guard guard(lock_);
+        // A client's call that holds the group (a long AddItems, say) must not hold up the tick, and
+        // with it every other client's data: the group is passed over, its time carried to the next
+        // tick. The lock is not fair, so waiting for it could take as long as the client keeps calling.
+        std::unique_lock guard(lock_, std::try_to_lock);
+        if (!guard.owns_lock()) {
+            passedOverElapsed_ += elapsed;
+            return false;
+        }
+        elapsed += std::exchange(passedOverElapsed_, 0);
         keepAliveArmed_ = true;
         updateCountdown_ -= elapsed;
         if (updateCountdown_ < 1) {

@@ -69,6 +69,8 @@ stop_session
 
 failed=0
 [ "$soak_rc" -eq 0 ] || { echo "soak: client calls failed (exit $soak_rc)"; failed=1; }
+# A client that crashed may still end with 0 under Wine: only its summary says it finished.
+grep -q '^cycles ' "$logs/soak.log" || { echo "soak: the soak client did not finish"; failed=1; }
 [ "$hostile_rc" -eq 0 ] || { echo "soak: the hostile client failed (exit $hostile_rc)"; failed=1; }
 if [ -n "$warm" ]; then
     limit=$((warm + warm / 10))
