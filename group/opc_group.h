@@ -230,7 +230,6 @@ private:
     // as slowly as the client asked.
     long long updateCountdown_ = 0;
     unsigned long long keepAliveElapsed_ = 0;
-    DWORD passedOverElapsed_ = 0;  // ticks' time while a client's call held the group (tick thread only)
     bool keepAliveArmed_ = true;
     BOOL callbacksEnabled_ = TRUE;  // as the client set it; governs only the scan's data changes
     AsyncRequestQueue requests_;

@@ -4,7 +4,6 @@
 #include "addrspace/address_space.h"
 
 #include <cmath>
-#include <utility>
 
 namespace {
 
@@ -79,15 +78,7 @@ bool COPCGroup::Tick(DWORD elapsed, CallbackOutbox& outbox) {
     const std::uint64_t lastQueued = requests_.LastQueued();
     bool keepAliveDue = false;
     {
-        // A client's call that holds the group (a long AddItems, say) must not hold up the tick, and
-        // with it every other client's data: the group is passed over, its time carried to the next
-        // tick. The lock is not fair, so waiting for it could take as long as the client keeps calling.
-        std::unique_lock guard(lock_, std::try_to_lock);
-        if (!guard.owns_lock()) {
-            passedOverElapsed_ += elapsed;
-            return false;
-        }
-        elapsed += std::exchange(passedOverElapsed_, 0);
+        std::lock_guard guard(lock_);
         keepAliveArmed_ = true;
         updateCountdown_ -= elapsed;
         if (updateCountdown_ < 1) {
