@@ -11,7 +11,7 @@ ARCHS   := x86_64 i686
 CTEST_ARGS ?=
 
 .PHONY: all deps build test installer bench bench-plot demo run screenshots prefix clean configure-x86_64 \
-	configure-i686 build-session session-prefix soak sanitize fuzz native installer-test \
+	configure-i686 build-session session-prefix soak sanitize fuzz native \
 	$(ARCHS:%=build-%)
 
 all: build
@@ -55,9 +55,6 @@ installer: configure-x86_64 configure-i686
 	@makensis -V2 -DVERSION=$(VERSION) -DBIN64=$(abspath $(BUILD))/x86_64/bin -DBIN32=$(abspath $(BUILD))/i686/bin \
 	    -DOUTFILE=$(SETUP) installer/KorvexOPCServer.nsi
 	@echo "setup program: $(SETUP)"
-
-installer-test: installer
-	@sh tests/integration/setup_test.sh $(SETUP) $(VERSION)
 
 configure-i686: deps
 	@cmake --no-warn-unused-cli -S . -B $(BUILD)/i686 -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \

@@ -59,11 +59,19 @@ show_diagnostics() {
     wine_programs_of_prefix >&2
 }
 
-# Wine programs (the wineserver included) whose environment names this session's prefix.
+# Wine programs (the wineserver included) whose environment names this session's prefix: a command
+# that starts with a Windows path, or with a Wine loader or server. A script's own commands (a grep
+# for "KorvexOPCServer.exe" among them) carry the prefix in their environment too, and must not count.
 wine_programs_of_prefix() {
     for environ in $(grep -lzx "WINEPREFIX=$WINEPREFIX" /proc/[0-9]*/environ 2>/dev/null); do
         pid_dir=${environ%/environ}
-        { tr '\0' ' ' <"$pid_dir/cmdline"; } 2>/dev/null | grep -E 'wine|\.exe' | sed "s|^|${pid_dir#/proc/}: |"
+        command=$({ tr '\0' ' ' <"$pid_dir/cmdline"; } 2>/dev/null) || continue
+        program=${command%% *}
+        case $command in
+        [A-Za-z]:\\*) ;;
+        *) case ${program##*/} in wine*) ;; *) continue ;; esac ;;
+        esac
+        echo "${pid_dir#/proc/}: $command"
     done
 }
 
