@@ -59,19 +59,15 @@ show_diagnostics() {
     wine_programs_of_prefix >&2
 }
 
-# Wine programs (the wineserver included) whose environment names this session's prefix: a command
-# that starts with a Windows path, or with a Wine loader or server. A script's own commands (a grep
-# for "KorvexOPCServer.exe" among them) carry the prefix in their environment too, and must not count.
+# Wine programs (the wineserver included) whose environment names this session's prefix: processes
+# whose executable is one of Wine's. A script's own commands (a grep for "KorvexOPCServer.exe" among
+# them) carry the prefix in their environment too, and must not count.
 wine_programs_of_prefix() {
     for environ in $(grep -lzx "WINEPREFIX=$WINEPREFIX" /proc/[0-9]*/environ 2>/dev/null); do
         pid_dir=${environ%/environ}
-        command=$({ tr '\0' ' ' <"$pid_dir/cmdline"; } 2>/dev/null) || continue
-        program=${command%% *}
-        case $command in
-        [A-Za-z]:\\*) ;;
-        *) case ${program##*/} in wine*) ;; *) continue ;; esac ;;
-        esac
-        echo "${pid_dir#/proc/}: $command"
+        case $(readlink "$pid_dir/exe" 2>/dev/null) in */wine*) ;; *) continue ;; esac
+        { tr '\0' ' ' <"$pid_dir/cmdline"; } 2>/dev/null | sed "s|^|${pid_dir#/proc/}: |"
+        echo
     done
 }
 
