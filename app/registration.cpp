@@ -78,7 +78,9 @@ bool RegisterServer() {
 
     written &= WriteRegistryValue(classKey, nullptr, kServerName);
     written &= WriteRegistryValue(classKey, L"ProgID", kServerProgId);
-    written &= WriteRegistryValue(classKey, L"LocalServer32", path.c_str());
+    // Quoted: in a folder whose name has a space (Program Files), an unquoted path would let
+    // Windows try "C:\Program.exe" first.
+    written &= WriteRegistryValue(classKey, L"LocalServer32", (L'"' + path + L'"').c_str());
 
     const std::wstring categories = classKey + L"\\Implemented Categories";
     written &= WriteRegistryValue(categories, nullptr, nullptr);

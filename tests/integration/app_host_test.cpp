@@ -206,7 +206,7 @@ TEST_F(AppHost, RegistrationTreeIsWrittenAndDeletedWhole) {
         {categories + L"\\{63D5F430-CFE4-11D1-B2C8-0060083BA1FB}", std::nullopt, 0},
         {categories + L"\\{63D5F432-CFE4-11D1-B2C8-0060083BA1FB}", std::nullopt, 0},
         {categories + L"\\{CC603642-66D7-48F1-B69A-B625E73652D7}", std::nullopt, 0},
-        {std::wstring(kClassKey) + L"\\LocalServer32", serverPath, 0},
+        {std::wstring(kClassKey) + L"\\LocalServer32", L'"' + serverPath + L'"', 0},
         {std::wstring(kClassKey) + L"\\ProgID", L"Korvex.OPCServer.2", 0},
     };
     // Another class beside ours must survive our unregistration.
