@@ -1,6 +1,7 @@
 ; The setup program: the server of the machine's architecture, the proxy/stub of both architectures,
 ; the command-line client and, for commissioning and training, the runtime simulator with its sample
-; plant (off by default; /SIMULATOR selects it in a silent install).
+; plant (off by default; /SIMULATOR selects it in a silent install), and the launch and access
+; permissions remote clients need (off by default; /REMOTE selects it in a silent install).
 ; makensis -DVERSION=x.y.z -DBIN64=build/x86_64/bin -DBIN32=build/i686/bin -DOUTFILE=setup.exe
 Unicode true
 !include LogicLib.nsh
@@ -34,12 +35,21 @@ Unicode true
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\KorvexOPCServer"
 !define PUBLISHER "Korvex"
 !define MENU "$SMPROGRAMS\Korvex OPC Server"
+!define DEFAULT_DIR "$PROGRAMFILES64\Korvex OPC Server"
+; The server's main window (app/main_frame.h), which closes the server as its own Exit does.
+!define SERVER_WINDOW_CLASS "KorvexOPCServerFrame"
+!define SERVER_EXIT_WAIT_MS 20000
+; Who may start the server from another machine and call it: SYSTEM, Administrators, the
+; interactive user and the "Distributed COM Users" group (S-1-5-32-562), the group Windows keeps for
+; remote COM users. Launch: local and remote launch and activation; access: local and remote calls.
+!define SDDL_LAUNCH "O:BAG:BAD:(A;;CCDCLCSWRP;;;SY)(A;;CCDCLCSWRP;;;BA)(A;;CCDCLCSWRP;;;IU)(A;;CCDCLCSWRP;;;S-1-5-32-562)"
+!define SDDL_ACCESS "O:BAG:BAD:(A;;CCDCLC;;;PS)(A;;CCDCLC;;;SY)(A;;CCDCLC;;;BA)(A;;CCDCLC;;;IU)(A;;CCDCLC;;;S-1-5-32-562)"
 
 Name "Korvex OPC Server ${VERSION}"
 OutFile "${OUTFILE}"
 RequestExecutionLevel admin
 ; $PROGRAMFILES64 is the ordinary Program Files on 32-bit Windows.
-InstallDir "$PROGRAMFILES64\Korvex OPC Server"
+InstallDir "${DEFAULT_DIR}"
 SetCompressor /SOLID lzma
 VIProductVersion "${VERSION}.0"
 VIAddVersionKey /LANG=1033 "ProductName" "Korvex OPC Server"
@@ -108,6 +118,53 @@ VIAddVersionKey /LANG=1033 "LegalCopyright" "${PUBLISHER}"
     RMDir "$INSTDIR\${ARCH}"
 !macroend
 
+; Ends a running server before its files are replaced or removed. It is asked to close as its own
+; Exit does: with clients connected it asks its user first, and it tells its clients it closes. When
+; it is still running after the wait (its user said no), the setup offers to try again or gives up.
+!macro StopServerFunction UN
+Function ${UN}StopServer
+    retry:
+    FindWindow $0 "${SERVER_WINDOW_CLASS}"
+    ${If} $0 == 0
+        Return
+    ${EndIf}
+    DetailPrint "Closing the running Korvex OPC Server"
+    System::Call 'user32::GetWindowThreadProcessId(p r0, *i 0 r1)'
+    System::Call 'kernel32::OpenProcess(i 0x100000, i 0, i r1) p .r2'  ; SYNCHRONIZE
+    System::Call 'user32::PostMessageW(p r0, i 0x10, p 0, p 0)'        ; WM_CLOSE
+    System::Call 'kernel32::WaitForSingleObject(p r2, i ${SERVER_EXIT_WAIT_MS}) i .r3'
+    System::Call 'kernel32::CloseHandle(p r2)'
+    ${If} $3 == 0  ; WAIT_OBJECT_0: the process has ended, its files are free
+        Return
+    ${EndIf}
+    MessageBox MB_RETRYCANCEL|MB_ICONEXCLAMATION "Korvex OPC Server is still running. Close it, then try again." \
+        /SD IDCANCEL IDRETRY retry
+    Abort
+FunctionEnd
+!macroend
+!insertmacro StopServerFunction ""
+!insertmacro StopServerFunction "un."
+
+; Writes a security descriptor, given in SDDL, as the binary value NAME of the server's AppID key.
+!macro WriteAppIdPermission NAME SDDL
+    System::Call 'advapi32::ConvertStringSecurityDescriptorToSecurityDescriptorW(w "${SDDL}", i 1, *p .r0, *i .r1) i .r2'
+    ${If} $2 == 0
+        MessageBox MB_ICONSTOP "The ${NAME} for remote clients could not be made." /SD IDOK
+        Abort
+    ${EndIf}
+    ; HKEY_LOCAL_MACHINE, KEY_SET_VALUE in the 64-bit view (ignored on 32-bit Windows), REG_BINARY
+    System::Call 'advapi32::RegOpenKeyExW(p 0x80000002, w "${CLASSES}\AppID\${CLSID}", i 0, i 0x102, *p .r3) i .r4'
+    ${If} $4 == 0
+        System::Call 'advapi32::RegSetValueExW(p r3, w "${NAME}", i 0, i 3, p r0, i r1) i .r4'
+        System::Call 'advapi32::RegCloseKey(p r3)'
+    ${EndIf}
+    System::Call 'kernel32::LocalFree(p r0)'
+    ${If} $4 != 0
+        MessageBox MB_ICONSTOP "Writing the ${NAME} failed (error $4)." /SD IDOK
+        Abort
+    ${EndIf}
+!macroend
+
 ; A key without values, as RegCreateKeyEx leaves it.
 !macro WriteEmptyKey KEY
     WriteRegStr HKLM "${KEY}" "" ""
@@ -116,6 +173,7 @@ VIAddVersionKey /LANG=1033 "LegalCopyright" "${PUBLISHER}"
 
 Section "Korvex OPC Server (with the proxy/stub of both architectures)" SecServer
     SectionIn RO
+    Call StopServer
     SetOutPath "$INSTDIR"
     ${If} ${RunningX64}
         File "${BIN64}\KorvexOPCServer.exe"
@@ -152,7 +210,7 @@ Section "Korvex OPC Server (with the proxy/stub of both architectures)" SecServe
     !insertmacro WriteEmptyKey "${CLASSES}\${PROGID}\OPC"
     WriteRegStr HKLM "${CLASSES}\CLSID\${CLSID}" "" "${SERVER_NAME}"
     WriteRegStr HKLM "${CLASSES}\CLSID\${CLSID}\ProgID" "" "${PROGID}"
-    WriteRegStr HKLM "${CLASSES}\CLSID\${CLSID}\LocalServer32" "" "$INSTDIR\KorvexOPCServer.exe"
+    WriteRegStr HKLM "${CLASSES}\CLSID\${CLSID}\LocalServer32" "" '"$INSTDIR\KorvexOPCServer.exe"'
     !insertmacro WriteEmptyKey "${CLASSES}\CLSID\${CLSID}\Implemented Categories\${CAT_DA30}"
     !insertmacro WriteEmptyKey "${CLASSES}\CLSID\${CLSID}\Implemented Categories\${CAT_DA20}"
     !insertmacro WriteEmptyKey "${CLASSES}\CLSID\${CLSID}\Implemented Categories\${CAT_DA10}"
@@ -192,13 +250,40 @@ Section /o "Runtime simulator with the sample plant" SecSimulator
     CreateShortcut "${MENU}\Runtime simulator (sample plant).lnk" "$INSTDIR\Simulator\scadasim.exe" "--registry"
 SectionEnd
 
+Section /o "Allow remote OPC clients" SecRemote
+    !insertmacro WriteAppIdPermission "LaunchPermission" "${SDDL_LAUNCH}"
+    !insertmacro WriteAppIdPermission "AccessPermission" "${SDDL_ACCESS}"
+SectionEnd
+
+!insertmacro MUI_FUNCTION_DESCRIPTION_BEGIN
+    !insertmacro MUI_DESCRIPTION_TEXT ${SecServer} "The OPC DA server, registered for COM, and the proxy/stub of both \
+        architectures where no other product has registered proxies for the OPC interfaces."
+    !insertmacro MUI_DESCRIPTION_TEXT ${SecClient} "korvex-opc, a command-line client to read, write, watch and browse."
+    !insertmacro MUI_DESCRIPTION_TEXT ${SecSimulator} "A stand-in for the SCADA runtime with a sample plant, for \
+        commissioning and training. Not for a machine where the SCADA runtime runs."
+    !insertmacro MUI_DESCRIPTION_TEXT ${SecRemote} "Lets OPC clients on other machines start and call the server: \
+        writes the server's DCOM launch and access permissions for SYSTEM, Administrators, the interactive user \
+        and the group $\"Distributed COM Users$\". Add the remote clients' accounts to that group."
+!insertmacro MUI_FUNCTION_DESCRIPTION_END
+
 Function .onInit
     !insertmacro UseNativeView
+    ; A new version goes where the last one is, unless /D= names another folder.
+    ReadRegStr $0 HKLM "${PRODUCT_KEY}" "InstallDir"
+    ${If} $0 != ""
+    ${AndIf} $INSTDIR == "${DEFAULT_DIR}"
+        StrCpy $INSTDIR $0
+    ${EndIf}
     ${GetParameters} $0
     ClearErrors
     ${GetOptions} $0 "/SIMULATOR" $1
     ${IfNot} ${Errors}
         !insertmacro SelectSection ${SecSimulator}
+    ${EndIf}
+    ClearErrors
+    ${GetOptions} $0 "/REMOTE" $1
+    ${IfNot} ${Errors}
+        !insertmacro SelectSection ${SecRemote}
     ${EndIf}
 FunctionEnd
 
@@ -208,6 +293,7 @@ FunctionEnd
 
 ; Removes what the setup wrote, and nothing another product registered.
 Section "Uninstall"
+    Call un.StopServer
     ${If} ${RunningX64}
         !insertmacro UnregisterProxy x64 "ProxyStub64Registered"
     ${EndIf}

@@ -1,10 +1,12 @@
 #!/bin/sh
 # The setup program in a fresh prefix without our proxy/stubs, installed and removed silently as a
 # deployment tool runs it. Round 1: every file and registry key it writes (both registry views)
-# against the expected list, a read through the installed client from the server that COM starts by
-# its ProgID (after which the server's own registration must still match the list), and an
-# uninstall that leaves nothing. Round 2: proxies for the OPC interfaces registered first by
-# another product survive both the install and the uninstall.
+# against the expected list, the remote clients' permissions, a read through the installed client
+# from the server that COM starts by its ProgID (after which the server's own registration must still
+# match the list); an uninstall that meets the server with a client connected gives up and leaves
+# everything, one that meets it without clients ends it and leaves nothing. Round 2: proxies for the
+# OPC interfaces registered first by another product survive an install into a folder of one's
+# choice, a reinstall (which finds that folder) and the uninstall.
 #   setup_test.sh SETUP.EXE VERSION
 set -u
 repo=$(cd "$(dirname "$0")/../.." && pwd)
@@ -21,8 +23,13 @@ check() {
     if [ "$1" -eq 0 ]; then passed=$((passed + 1)); else failed=$((failed + 1)); echo "FAILED: $2"; fi
 }
 
-inst='C:\Program Files\Korvex OPC Server'
-dir="$WINEPREFIX/drive_c/Program Files/Korvex OPC Server"
+# install_dir WINDOWS-PATH: where the checks below look.
+install_dir() {
+    inst=$1
+    dir="$WINEPREFIX/drive_c/$(printf '%s' "${inst#C:\\}" | tr '\\' /)"
+}
+install_dir 'C:\Program Files\Korvex OPC Server'
+default_dir=$dir
 menu="$WINEPREFIX/drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs/Korvex OPC Server"
 clsid='{B445967B-4C3E-4E38-9C91-6A8DDD94430C}'
 classes='HKLM\Software\Classes'
@@ -45,7 +52,7 @@ expected_keys() {
 64|$classes\\CLSID\\$clsid||KorvexOPCServer
 64|$classes\\CLSID\\$clsid|AppID|$clsid
 64|$classes\\CLSID\\$clsid\\ProgID||Korvex.OPCServer.2
-64|$classes\\CLSID\\$clsid\\LocalServer32||$inst\\KorvexOPCServer.exe
+64|$classes\\CLSID\\$clsid\\LocalServer32||"$inst\\KorvexOPCServer.exe"
 64|$classes\\CLSID\\$clsid\\Implemented Categories\\{CC603642-66D7-48F1-B69A-B625E73652D7}|-|
 64|$classes\\CLSID\\$clsid\\Implemented Categories\\{63D5F432-CFE4-11D1-B2C8-0060083BA1FB}|-|
 64|$classes\\CLSID\\$clsid\\Implemented Categories\\{63D5F430-CFE4-11D1-B2C8-0060083BA1FB}|-|
@@ -80,14 +87,57 @@ check_registry() {
     check $? "$(cat "$work/mismatches")"
 }
 
-# The uninstall the list of installed programs runs silently: the uninstaller copies itself to the
-# temporary folder (~nsuN.tmp\Un.exe), starts the copy and returns; the copy is waited for.
-uninstall() {
-    quiet=$(reg_value 64 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\KorvexOPCServer' QuietUninstallString)
-    [ "$quiet" = "\"$inst\\uninstall.exe\" /S" ] && timeout 60 wine "$dir/uninstall.exe" /S
-    check $? "$1: the uninstaller failed"
+# start_simulator DIR: the runtime simulator of DIR with its sample plant, until it says "ready".
+start_simulator() {
+    : >"$work/scadasim.log"
+    (cd "$1" && exec setsid wine scadasim.exe --registry) >"$work/scadasim.log" 2>&1 &
+    simulator_pid=$!
+    i=0
+    until tr -d '\r' <"$work/scadasim.log" | grep -qx ready || [ "$i" -ge 600 ]; do sleep 0.1; i=$((i + 1)); done
+}
+stop_simulator() {
+    kill -INT "$simulator_pid" 2>/dev/null
+    wait_for_end "$simulator_pid" 10 || kill -KILL "$simulator_pid" 2>/dev/null
+}
+server_pid() { wine_programs_of_prefix | sed -n 's/^\([0-9]*\): .*KorvexOPCServer\.exe.*/\1/p'; }
+
+# read_value ROUND: a read through the installed client, which makes COM start the server.
+read_value() {
+    (cd "$dir" && timeout 60 wine korvex-opc.exe --server Korvex.OPCServer.2 read NorthSubstation.analog.Setpoint) \
+        >"$work/read.log" 2>&1
+    tr -d '\r' <"$work/read.log" | grep -Eq '  NorthSubstation\.analog\.Setpoint  50(\.0*)?  good$'
+    check $? "$1: the installed client's read: $(cat "$work/read.log")"
+}
+
+# The ACEs of a binary security descriptor given in hex, one "type mask SID" per line.
+dacl_entries() {
+    python3 -c '
+import struct, sys
+sd = bytes.fromhex(sys.argv[1])
+def sid(at):
+    authority = int.from_bytes(sd[at + 2:at + 8], "big")
+    return "S-1-%d" % authority + "".join("-%d" % s for s in struct.unpack_from("<%dI" % sd[at + 1], sd, at + 8))
+acl = struct.unpack_from("<I", sd, 16)[0]
+at = acl + 8
+for _ in range(struct.unpack_from("<H", sd, acl + 4)[0]):
+    kind, _, size, mask = struct.unpack_from("<BBHI", sd, at)
+    print(kind, hex(mask), sid(at + 8))
+    at += size' "$1"
+}
+
+# A silent uninstall: the uninstaller copies itself to the temporary folder (~nsuN.tmp\Un.exe),
+# starts the copy and returns; the copy is waited for.
+run_uninstaller() {
+    timeout 60 wine "$dir/uninstall.exe" /S || return 1
     i=0
     while wine_programs_of_prefix | grep -q '~nsu.*Un\.exe' && [ "$i" -lt 600 ]; do sleep 0.1; i=$((i + 1)); done
+}
+
+# The uninstall the list of installed programs runs silently.
+uninstall() {
+    quiet=$(reg_value 64 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\KorvexOPCServer' QuietUninstallString)
+    [ "$quiet" = "\"$inst\\uninstall.exe\" /S" ] && run_uninstaller
+    check $? "$1: the uninstaller failed"
     [ ! -e "$dir" ] && [ ! -e "$menu" ]
     check $? "$1: left on disk: $(find "$dir" "$menu" 2>/dev/null | tr '\n' ' ')"
 }
@@ -98,7 +148,7 @@ trap '"$repo/tests/wine/server.sh" stop; rm -rf "$work"' EXIT
 "$repo/tests/wine/server.sh" start
 
 # Round 1.
-timeout 120 wine "$setup" /S /SIMULATOR
+timeout 120 wine "$setup" /S /SIMULATOR /REMOTE
 check $? "round 1: the setup failed"
 (cd "$dir" && find . -type f | sort) >"$work/files"
 printf '%s\n' ./KorvexOPCServer.exe ./Simulator/sample-plant.toml ./Simulator/scadasim.exe ./korvex-opc.exe \
@@ -112,26 +162,52 @@ ls "$menu" | sort | tr '\n' '|' >"$work/menu"
 [ "$(cat "$work/menu")" = "Command-line client help.lnk|Korvex OPC Server.lnk|Runtime simulator (sample plant).lnk|Uninstall Korvex OPC Server.lnk|" ]
 check $? "round 1: start menu: $(cat "$work/menu")"
 check_registry "round 1, installed"
+# Launch: local and remote launch and activation (0x1f); access: local and remote calls (0x7).
+for permission in LaunchPermission:0x1f AccessPermission:0x7; do
+    name=${permission%:*} mask=${permission#*:}
+    dacl_entries "$(reg_value 64 "$classes\\AppID\\$clsid" "$name")" >"$work/acl" 2>/dev/null
+    { [ "$name" = AccessPermission ] && echo "0 $mask S-1-5-10"
+      for sid in S-1-5-18 S-1-5-32-544 S-1-5-4 S-1-5-32-562; do echo "0 $mask $sid"; done; } | diff - "$work/acl"
+    check $? "round 1: the $name of the server's AppID"
+done
 
-: >"$work/scadasim.log"
-(cd "$dir/Simulator" && exec setsid wine scadasim.exe --registry) >"$work/scadasim.log" 2>&1 &
-simulator_pid=$!
-i=0
-until tr -d '\r' <"$work/scadasim.log" | grep -qx ready || [ "$i" -ge 600 ]; do sleep 0.1; i=$((i + 1)); done
-(cd "$dir" && timeout 60 wine korvex-opc.exe --server Korvex.OPCServer.2 read NorthSubstation.analog.Setpoint) \
-    >"$work/read.log" 2>&1
-tr -d '\r' <"$work/read.log" | grep -Eq '  NorthSubstation\.analog\.Setpoint  50(\.0*)?  good$'
-check $? "round 1: the installed client's read: $(cat "$work/read.log")"
-# The uninstaller must not meet the server running: with the runtime gone it ends within a tick.
-kill -INT "$simulator_pid" 2>/dev/null
-wait_for_end "$simulator_pid" 10 || kill -KILL "$simulator_pid" 2>/dev/null
-i=0
-while wine_programs_of_prefix | grep -q KorvexOPCServer.exe && [ "$i" -lt 200 ]; do sleep 0.1; i=$((i + 1)); done
-[ "$i" -lt 200 ]
-check $? "round 1: the server did not end when the simulator quit"
+start_simulator "$dir/Simulator"
+read_value "round 1"
+stop_simulator
 check_registry "round 1, after the server registered itself"
 
+# The server running with a client connected: the uninstaller asks it to close, the server asks its
+# user (nobody answers here), and the uninstall gives up with everything in place. The build's
+# simulator stands in for the installed one, whose file the uninstall removes.
+: >"$work/watch.log"
+start_simulator "$bin"
+(cd "$dir" && exec setsid wine korvex-opc.exe watch NorthSubstation.analog.Setpoint --rate 1000) >"$work/watch.log" 2>&1 &
+watch_pid=$!
+i=0
+until tr -d '\r' <"$work/watch.log" | grep -q good || [ "$i" -ge 300 ]; do sleep 0.1; i=$((i + 1)); done
+run_uninstaller
+[ -n "$(server_pid)" ] && [ -f "$dir/KorvexOPCServer.exe" ] && [ "$(reg_value 64 "$classes\\Korvex.OPCServer.2")" = KorvexOPCServer ]
+check $? "round 1: an uninstall that met a server with a client did not give up with everything in place"
+# The server's question stays open; the runtime's end still ends it.
+kill -KILL "$watch_pid" 2>/dev/null
+stop_simulator
+i=0
+while [ -n "$(server_pid)" ] && [ "$i" -lt 200 ]; do sleep 0.1; i=$((i + 1)); done
+[ "$i" -lt 200 ]
+check $? "round 1: the server asking its user did not end when the simulator quit"
+# Started by hand from the Start menu and without clients, the server ends when asked and the
+# uninstall goes on. It registers itself once its window is up.
+start_simulator "$bin"
+timeout 30 wine reg delete "$classes\\Korvex.OPCServer.2" /f /reg:64 >/dev/null 2>&1
+(cd "$dir" && exec setsid wine KorvexOPCServer.exe) >"$work/server.log" 2>&1 &
+i=0
+until [ -n "$(reg_value 64 "$classes\\Korvex.OPCServer.2")" ] || [ "$i" -ge 60 ]; do sleep 0.5; i=$((i + 1)); done
+[ -n "$(server_pid)" ]
+check $? "round 1: the server started by hand does not run: $(cat "$work/server.log")"
 uninstall "round 1"
+[ -z "$(server_pid)" ]
+check $? "round 1: the uninstall left the server running"
+stop_simulator
 for key in "$classes\\Korvex.OPCServer.2" "$classes\\CLSID\\$clsid" "$classes\\AppID\\$clsid" \
     "$classes\\AppID\\KorvexOPCServer.exe" 'HKLM\Software\Korvex' \
     'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\KorvexOPCServer'; do
@@ -151,10 +227,15 @@ for view in 64 32; do
         timeout 30 wine reg add "HKCR\\Interface\\$iid\\ProxyStubClsid32" /ve /d "$other" /f "/reg:$view" >/dev/null
     done
 done
-timeout 120 wine "$setup" /S
+install_dir 'C:\Plant\KorvexOPC'  # wine would quote a /D= with a space
+timeout 120 wine "$setup" /S "/D=$inst"
 check $? "round 2: the setup failed"
-[ -f "$dir/KorvexOPCServer.exe" ] && [ ! -e "$dir/Simulator" ]
-check $? "round 2: the default components are not the server without the simulator"
+[ -f "$dir/KorvexOPCServer.exe" ] && [ ! -e "$dir/Simulator" ] &&
+    [ -z "$(reg_value 64 "$classes\\AppID\\$clsid" LaunchPermission)" ]
+check $? "round 2: the default components are not the server without the simulator and remote permissions"
+timeout 120 wine "$setup" /S
+[ $? -eq 0 ] && [ ! -e "$default_dir" ] && [ "$(reg_value 64 'HKLM\Software\Korvex\OPC Server' InstallDir)" = "$inst" ]
+check $? "round 2: a reinstall did not find the folder of the first install"
 [ "$(reg_value 64 'HKLM\Software\Korvex\OPC Server' ProxyStub64Registered)$(reg_value 64 'HKLM\Software\Korvex\OPC Server' ProxyStub32Registered)" = 0x00x0 ]
 check $? "round 2: the setup claims another product's proxies"
 for phase in installed uninstalled; do
