@@ -9,6 +9,7 @@ Unicode true
 !include Sections.nsh
 !include FileFunc.nsh
 !include MUI2.nsh
+!include WordFunc.nsh
 
 !macro Require NAME
     !ifndef ${NAME}
@@ -28,9 +29,21 @@ Unicode true
 !define CAT_DA30 "{CC603642-66D7-48F1-B69A-B625E73652D7}"
 !define CAT_DA20 "{63D5F432-CFE4-11D1-B2C8-0060083BA1FB}"
 !define CAT_DA10 "{63D5F430-CFE4-11D1-B2C8-0060083BA1FB}"
-; Two interfaces our proxy/stub serves: another product's proxies for the OPC interfaces register them.
-!define IID_IOPCServer "{39C13A4D-011E-11D0-9675-0020AFD8ADB3}"
-!define IID_IOPCCommon "{F31DFDE2-07B6-11D2-B2D8-0060083BA1FB}"
+; Our proxy/stub's class and every interface it serves (the OPC DA 1.0 to 3.0, Common and server-list
+; interfaces, as its DllRegisterServer writes them).
+!define PROXY_CLSID "{52D0DA83-4E5C-4386-9F48-AA69C5A56260}"
+!define PROXY_IIDS "{39C13A4D-011E-11D0-9675-0020AFD8ADB3} {39C13A4E-011E-11D0-9675-0020AFD8ADB3} \
+    {39C13A4F-011E-11D0-9675-0020AFD8ADB3} {39C13A50-011E-11D0-9675-0020AFD8ADB3} \
+    {8E368666-D72E-4F78-87ED-647611C61C9F} {39C13A51-011E-11D0-9675-0020AFD8ADB3} \
+    {39C13A52-011E-11D0-9675-0020AFD8ADB3} {730F5F0F-55B1-4C81-9E18-FF8A0904E1FA} \
+    {39C13A53-011E-11D0-9675-0020AFD8ADB3} {39C13A71-011E-11D0-9675-0020AFD8ADB3} \
+    {0967B97B-36EF-423E-B6F8-6BFF1E40D39D} {39C13A54-011E-11D0-9675-0020AFD8ADB3} \
+    {39C13A55-011E-11D0-9675-0020AFD8ADB3} {39C13A70-011E-11D0-9675-0020AFD8ADB3} \
+    {39C13A72-011E-11D0-9675-0020AFD8ADB3} {39227004-A18F-4B57-8B0A-5235670F4468} \
+    {85C0B427-2893-4CBC-BD78-E5FC5146F08F} {5946DA93-8B39-4EC8-AB3D-AA73DF5BC86F} \
+    {3E22D313-F08B-41A5-86C8-95E95CB49FFC} {F31DFDE1-07B6-11D2-B2D8-0060083BA1FB} \
+    {F31DFDE2-07B6-11D2-B2D8-0060083BA1FB} {13486D50-4821-11D2-A494-3CB306C10000} \
+    {55C382C8-21C7-4E88-96C1-BECFB1E3F483} {9DD0B56C-AD9E-43EE-8305-487F3188BF7A}"
 !define PRODUCT_KEY "Software\Korvex\OPC Server"
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\KorvexOPCServer"
 !define PUBLISHER "Korvex"
@@ -88,15 +101,37 @@ VIAddVersionKey /LANG=1033 "LegalCopyright" "${PUBLISHER}"
     ${EndIf}
 !macroend
 
-; Registers the proxy/stub of one architecture in its own registry view, unless proxies for the OPC
-; interfaces are registered there already by someone else; the product key remembers whether we did
-; (a reinstall over our own registration keeps it ours).
+; Of the interfaces our proxy/stub serves, counts in the registry view VIEW (64 or 32) those whose
+; proxy another product registered ($R1) and those without any proxy ($R2).
+!macro CountOtherProxies VIEW
+    SetRegView ${VIEW}
+    StrCpy $R1 0
+    StrCpy $R2 0
+    StrCpy $R3 1
+    ${Do}
+        ${WordFind} "${PROXY_IIDS}" " " "E+$R3" $R4
+        ${If} ${Errors}
+            ${Break}
+        ${EndIf}
+        ReadRegStr $R5 HKCR "Interface\$R4\ProxyStubClsid32" ""
+        ${If} $R5 == ""
+            IntOp $R2 $R2 + 1
+        ${ElseIf} $R5 != "${PROXY_CLSID}"
+            IntOp $R1 $R1 + 1
+        ${EndIf}
+        IntOp $R3 $R3 + 1
+    ${Loop}
+    !insertmacro UseNativeView
+!macroend
+
+; Registers the proxy/stub of one architecture in its own registry view, unless another product
+; registered proxies there for any of the interfaces it serves; the product key remembers whether
+; we did (a reinstall over our own registration keeps it ours).
 !macro RegisterProxy ARCH VIEW FLAG
     ReadRegDWORD $1 HKLM "${PRODUCT_KEY}" "${FLAG}"
-    ReadRegStr $2 ${VIEW} "Interface\${IID_IOPCServer}\ProxyStubClsid32" ""
-    ReadRegStr $3 ${VIEW} "Interface\${IID_IOPCCommon}\ProxyStubClsid32" ""
+    !insertmacro CountOtherProxies ${VIEW}
     ${If} $1 == 1
-    ${OrIf} "$2$3" == ""
+    ${OrIf} $R1 == 0
         !insertmacro Regsvr32 ${ARCH} "/s" "$INSTDIR\${ARCH}\korvexps.dll"
         ${If} $0 != 0
             MessageBox MB_ICONSTOP "Registering the ${ARCH} proxy/stub failed (regsvr32 exit code $0)." /SD IDOK
@@ -104,7 +139,10 @@ VIAddVersionKey /LANG=1033 "LegalCopyright" "${PUBLISHER}"
         ${EndIf}
         WriteRegDWORD HKLM "${PRODUCT_KEY}" "${FLAG}" 1
     ${Else}
-        DetailPrint "Proxies for the OPC interfaces (${ARCH}) are registered by another product: kept."
+        DetailPrint "Proxies for $R1 OPC interfaces (${ARCH}) are registered by another product: kept."
+        ${If} $R2 != 0
+            DetailPrint "$R2 OPC interfaces (${ARCH}) have no proxy: clients in other processes cannot use them."
+        ${EndIf}
         WriteRegDWORD HKLM "${PRODUCT_KEY}" "${FLAG}" 0
     ${EndIf}
 !macroend
@@ -199,9 +237,9 @@ Section "Korvex OPC Server (with the proxy/stub of both architectures)" SecServe
     WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoRepair" 1
 
     ${If} ${RunningX64}
-        !insertmacro RegisterProxy x64 HKCR64 "ProxyStub64Registered"
+        !insertmacro RegisterProxy x64 64 "ProxyStub64Registered"
     ${EndIf}
-    !insertmacro RegisterProxy x86 HKCR32 "ProxyStub32Registered"
+    !insertmacro RegisterProxy x86 32 "ProxyStub32Registered"
 
     ; The server's own registration, so that clients can start it before anyone has run it by hand:
     ; the server rewrites the same keys whenever it starts.

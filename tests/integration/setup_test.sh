@@ -220,10 +220,12 @@ done <"$work/gone" >"$work/left"
 [ ! -s "$work/left" ]
 check $? "round 1: left in the registry: $(cat "$work/left")"
 
-# Round 2: another product's proxies, in both views, before the install.
+# Round 2: another product's proxies, in both views, before the install: for a DA 3.0 interface and
+# for IOPCShutdown, of all the interfaces our proxy/stub serves.
 other='{0F0E0D0C-0B0A-0908-0706-050403020100}'
+other_iids='{85C0B427-2893-4CBC-BD78-E5FC5146F08F} {F31DFDE1-07B6-11D2-B2D8-0060083BA1FB}'
 for view in 64 32; do
-    for iid in $iids; do
+    for iid in $other_iids; do
         timeout 30 wine reg add "HKCR\\Interface\\$iid\\ProxyStubClsid32" /ve /d "$other" /f "/reg:$view" >/dev/null
     done
 done
@@ -241,7 +243,7 @@ check $? "round 2: the setup claims another product's proxies"
 for phase in installed uninstalled; do
     [ "$phase" = uninstalled ] && uninstall "round 2"
     for view in 64 32; do
-        for iid in $iids; do
+        for iid in $other_iids; do
             [ "$(reg_value "$view" "HKCR\\Interface\\$iid\\ProxyStubClsid32")" = "$other" ]
             check $? "round 2, $phase: another product's proxy of $iid (view $view) is gone"
         done
