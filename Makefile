@@ -52,7 +52,7 @@ SETUP_TARGETS := KorvexOPCServer korvex_proxy korvex-opc scadasim korvex_sample_
 installer: configure-x86_64 configure-i686
 	@cmake --build $(BUILD)/x86_64 -j $(JOBS) --target $(SETUP_TARGETS)
 	@cmake --build $(BUILD)/i686 -j $(JOBS) --target $(SETUP_TARGETS)
-	@makensis -V2 -DVERSION=$(VERSION) -DBIN64=$(abspath $(BUILD))/x86_64/bin -DBIN32=$(abspath $(BUILD))/i686/bin \
+	@makensis -V2 -INPUTCHARSET UTF8 -DVERSION=$(VERSION) -DBIN64=$(abspath $(BUILD))/x86_64/bin -DBIN32=$(abspath $(BUILD))/i686/bin \
 	    -DOUTFILE=$(SETUP) installer/KorvexOPCServer.nsi
 	@echo "setup program: $(SETUP)"
 

@@ -78,6 +78,8 @@ VIAddVersionKey /LANG=1033 "LegalCopyright" "${PUBLISHER}"
 !insertmacro MUI_UNPAGE_CONFIRM
 !insertmacro MUI_UNPAGE_INSTFILES
 !insertmacro MUI_LANGUAGE "English"
+!insertmacro MUI_LANGUAGE "SimpChinese"
+!include "texts.nsh"
 
 ; The installer is a 32-bit program: on 64-bit Windows it writes the 64-bit registry view, where the
 ; 64-bit server and a 64-bit regsvr32 look.
@@ -134,7 +136,9 @@ VIAddVersionKey /LANG=1033 "LegalCopyright" "${PUBLISHER}"
     ${OrIf} $R1 == 0
         !insertmacro Regsvr32 ${ARCH} "/s" "$INSTDIR\${ARCH}\korvexps.dll"
         ${If} $0 != 0
-            MessageBox MB_ICONSTOP "Registering the ${ARCH} proxy/stub failed (regsvr32 exit code $0)." /SD IDOK
+            StrCpy $R6 ${ARCH}
+            StrCpy $R7 $0
+            MessageBox MB_ICONSTOP "$(MSG_PROXY_FAILED)" /SD IDOK
             Abort
         ${EndIf}
         WriteRegDWORD HKLM "${PRODUCT_KEY}" "${FLAG}" 1
@@ -175,8 +179,7 @@ Function ${UN}StopServer
     ${If} $3 == 0  ; WAIT_OBJECT_0: the process has ended, its files are free
         Return
     ${EndIf}
-    MessageBox MB_RETRYCANCEL|MB_ICONEXCLAMATION "Korvex OPC Server is still running. Close it, then try again." \
-        /SD IDCANCEL IDRETRY retry
+    MessageBox MB_RETRYCANCEL|MB_ICONEXCLAMATION "$(MSG_STILL_RUNNING)" /SD IDCANCEL IDRETRY retry
     Abort
 FunctionEnd
 !macroend
@@ -187,18 +190,20 @@ FunctionEnd
 !macro WriteAppIdPermission NAME SDDL
     System::Call 'advapi32::ConvertStringSecurityDescriptorToSecurityDescriptorW(w "${SDDL}", i 1, *p .r0, *i .r1) i .r2'
     ${If} $2 == 0
-        MessageBox MB_ICONSTOP "The ${NAME} for remote clients could not be made." /SD IDOK
-        Abort
+        StrCpy $4 -1
+    ${Else}
+        ; HKEY_LOCAL_MACHINE, KEY_SET_VALUE in the 64-bit view (ignored on 32-bit Windows), REG_BINARY
+        System::Call 'advapi32::RegOpenKeyExW(p 0x80000002, w "${CLASSES}\AppID\${CLSID}", i 0, i 0x102, *p .r3) i .r4'
+        ${If} $4 == 0
+            System::Call 'advapi32::RegSetValueExW(p r3, w "${NAME}", i 0, i 3, p r0, i r1) i .r4'
+            System::Call 'advapi32::RegCloseKey(p r3)'
+        ${EndIf}
+        System::Call 'kernel32::LocalFree(p r0)'
     ${EndIf}
-    ; HKEY_LOCAL_MACHINE, KEY_SET_VALUE in the 64-bit view (ignored on 32-bit Windows), REG_BINARY
-    System::Call 'advapi32::RegOpenKeyExW(p 0x80000002, w "${CLASSES}\AppID\${CLSID}", i 0, i 0x102, *p .r3) i .r4'
-    ${If} $4 == 0
-        System::Call 'advapi32::RegSetValueExW(p r3, w "${NAME}", i 0, i 3, p r0, i r1) i .r4'
-        System::Call 'advapi32::RegCloseKey(p r3)'
-    ${EndIf}
-    System::Call 'kernel32::LocalFree(p r0)'
     ${If} $4 != 0
-        MessageBox MB_ICONSTOP "Writing the ${NAME} failed (error $4)." /SD IDOK
+        StrCpy $R6 "${NAME}"
+        StrCpy $R7 $4
+        MessageBox MB_ICONSTOP "$(MSG_PERMISSION_FAILED)" /SD IDOK
         Abort
     ${EndIf}
 !macroend
@@ -209,7 +214,7 @@ FunctionEnd
     DeleteRegValue HKLM "${KEY}" ""
 !macroend
 
-Section "Korvex OPC Server (with the proxy/stub of both architectures)" SecServer
+Section "$(SEC_SERVER)" SecServer
     SectionIn RO
     Call StopServer
     SetOutPath "$INSTDIR"
@@ -265,7 +270,7 @@ Section "Korvex OPC Server (with the proxy/stub of both architectures)" SecServe
     CreateShortcut "${MENU}\Uninstall Korvex OPC Server.lnk" "$INSTDIR\uninstall.exe"
 SectionEnd
 
-Section "Command-line client (korvex-opc)" SecClient
+Section "$(SEC_CLIENT)" SecClient
     SetOutPath "$INSTDIR"
     ${If} ${RunningX64}
         File "${BIN64}\korvex-opc.exe"
@@ -276,7 +281,7 @@ Section "Command-line client (korvex-opc)" SecClient
     CreateShortcut "${MENU}\Command-line client help.lnk" "$SYSDIR\cmd.exe" '/k "$INSTDIR\korvex-opc.exe" --help'
 SectionEnd
 
-Section /o "Runtime simulator with the sample plant" SecSimulator
+Section /o "$(SEC_SIMULATOR)" SecSimulator
     SetOutPath "$INSTDIR\Simulator"
     ${If} ${RunningX64}
         File "${BIN64}\scadasim.exe"
@@ -288,20 +293,16 @@ Section /o "Runtime simulator with the sample plant" SecSimulator
     CreateShortcut "${MENU}\Runtime simulator (sample plant).lnk" "$INSTDIR\Simulator\scadasim.exe" "--registry"
 SectionEnd
 
-Section /o "Allow remote OPC clients" SecRemote
+Section /o "$(SEC_REMOTE)" SecRemote
     !insertmacro WriteAppIdPermission "LaunchPermission" "${SDDL_LAUNCH}"
     !insertmacro WriteAppIdPermission "AccessPermission" "${SDDL_ACCESS}"
 SectionEnd
 
 !insertmacro MUI_FUNCTION_DESCRIPTION_BEGIN
-    !insertmacro MUI_DESCRIPTION_TEXT ${SecServer} "The OPC DA server, registered for COM, and the proxy/stub of both \
-        architectures where no other product has registered proxies for the OPC interfaces."
-    !insertmacro MUI_DESCRIPTION_TEXT ${SecClient} "korvex-opc, a command-line client to read, write, watch and browse."
-    !insertmacro MUI_DESCRIPTION_TEXT ${SecSimulator} "A stand-in for the SCADA runtime with a sample plant, for \
-        commissioning and training. Not for a machine where the SCADA runtime runs."
-    !insertmacro MUI_DESCRIPTION_TEXT ${SecRemote} "Lets OPC clients on other machines start and call the server: \
-        writes the server's DCOM launch and access permissions for SYSTEM, Administrators, the interactive user \
-        and the group $\"Distributed COM Users$\". Add the remote clients' accounts to that group."
+    !insertmacro MUI_DESCRIPTION_TEXT ${SecServer} "$(DESC_SERVER)"
+    !insertmacro MUI_DESCRIPTION_TEXT ${SecClient} "$(DESC_CLIENT)"
+    !insertmacro MUI_DESCRIPTION_TEXT ${SecSimulator} "$(DESC_SIMULATOR)"
+    !insertmacro MUI_DESCRIPTION_TEXT ${SecRemote} "$(DESC_REMOTE)"
 !insertmacro MUI_FUNCTION_DESCRIPTION_END
 
 Function .onInit
