@@ -7,7 +7,7 @@
 #include "app/main_frame.h"
 #include "app/resource.h"
 #include "app/server_clsid.h"
-#include "com/com_object.h"
+#include "com/data_callback_sink.h"
 #include "com/com_ptr.h"
 #include "opccomn.h"
 #include "opcda.h"
@@ -36,7 +36,7 @@ HWND WaitForMainWindow(DWORD timeoutMs) {
 }
 
 // Takes every data change; with `stall`, never returns from the first one while the driver runs.
-class Sink final : public korvex::com::ComObject<Sink, IOPCDataCallback> {
+class Sink final : public korvex::com::DataCallbackSink<Sink> {
 public:
     explicit Sink(bool stall) : stall_(stall) {}
     HRESULT STDMETHODCALLTYPE OnDataChange(DWORD, OPCHANDLE, HRESULT, HRESULT, DWORD, OPCHANDLE*, VARIANT*, WORD*,
@@ -44,14 +44,6 @@ public:
         if (stall_) Sleep(INFINITE);
         return S_OK;
     }
-    HRESULT STDMETHODCALLTYPE OnReadComplete(DWORD, OPCHANDLE, HRESULT, HRESULT, DWORD, OPCHANDLE*, VARIANT*, WORD*,
-                                             FILETIME*, HRESULT*) override {
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE OnWriteComplete(DWORD, OPCHANDLE, HRESULT, DWORD, OPCHANDLE*, HRESULT*) override {
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE OnCancelComplete(DWORD, OPCHANDLE) override { return S_OK; }
 
 private:
     bool stall_;

@@ -15,7 +15,7 @@
 #include "app/main_frame.h"
 #include "app/resource.h"
 #include "app/server_clsid.h"
-#include "com/com_object.h"
+#include "com/data_callback_sink.h"
 #include "com/com_ptr.h"
 #include "opccomn.h"
 #include "opcda.h"
@@ -413,7 +413,7 @@ TEST_F(AppHost, AClientHungInItsShutdownRequestDelaysTheExitOnlyBriefly) {
 }
 
 // A data sink; with `hangUntil`, a call does not return until that event is set.
-class DataSink final : public korvex::com::ComObject<DataSink, IOPCDataCallback> {
+class DataSink final : public korvex::com::DataCallbackSink<DataSink> {
 public:
     explicit DataSink(HANDLE hangUntil) : hangUntil_(hangUntil) {}
     HRESULT STDMETHODCALLTYPE OnDataChange(DWORD, OPCHANDLE, HRESULT, HRESULT, DWORD, OPCHANDLE*, VARIANT*, WORD*,
@@ -421,14 +421,6 @@ public:
         if (hangUntil_ != nullptr) WaitForSingleObject(hangUntil_, 60000);
         return S_OK;
     }
-    HRESULT STDMETHODCALLTYPE OnReadComplete(DWORD, OPCHANDLE, HRESULT, HRESULT, DWORD, OPCHANDLE*, VARIANT*, WORD*,
-                                             FILETIME*, HRESULT*) override {
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE OnWriteComplete(DWORD, OPCHANDLE, HRESULT, DWORD, OPCHANDLE*, HRESULT*) override {
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE OnCancelComplete(DWORD, OPCHANDLE) override { return S_OK; }
 
 private:
     HANDLE hangUntil_;

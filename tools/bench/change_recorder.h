@@ -3,7 +3,7 @@
 // each value was on arrival. It returns at once, so that it costs the delivery as little as possible.
 #pragma once
 
-#include "com/com_object.h"
+#include "com/data_callback_sink.h"
 #include "opcda.h"
 
 #include <atomic>
@@ -14,8 +14,7 @@
 
 namespace bench {
 
-class ChangeRecorder final
-    : public korvex::com::ComObject<ChangeRecorder, IOPCDataCallback, korvex::com::no_module_lock> {
+class ChangeRecorder final : public korvex::com::DataCallbackSink<ChangeRecorder, korvex::com::no_module_lock> {
 public:
     using Clock = std::chrono::steady_clock;
 
@@ -43,15 +42,7 @@ public:
 
     HRESULT STDMETHODCALLTYPE OnDataChange(DWORD, OPCHANDLE, HRESULT, HRESULT, DWORD count, OPCHANDLE*, VARIANT* values,
                                            WORD*, FILETIME*, HRESULT*) override;
-    HRESULT STDMETHODCALLTYPE OnReadComplete(DWORD, OPCHANDLE, HRESULT, HRESULT, DWORD, OPCHANDLE*, VARIANT*, WORD*,
-                                             FILETIME*, HRESULT*) override {
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE OnWriteComplete(DWORD, OPCHANDLE, HRESULT, DWORD, OPCHANDLE*, HRESULT*) override {
-        return S_OK;
-    }
-    // Does nothing: the empty call of the transport baseline.
-    HRESULT STDMETHODCALLTYPE OnCancelComplete(DWORD, OPCHANDLE) override { return S_OK; }
+    // OnCancelComplete does nothing (the base's): the empty call of the transport baseline.
 
 private:
     static constexpr std::size_t kAgeBuckets = 5000;

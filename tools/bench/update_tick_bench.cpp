@@ -11,7 +11,7 @@
 #include "figure_log.h"
 
 #include "addrspace/address_space.h"
-#include "com/com_object.h"
+#include "com/data_callback_sink.h"
 #include "com/string_convert.h"
 #include "rtdb/rt_library.h"
 #include "server/client_snapshot.h"
@@ -46,8 +46,7 @@ void Expect(bool condition, const std::string& what) {
 }
 
 // Counts what reaches one client; returns at once.
-class CountingSink final
-    : public korvex::com::ComObject<CountingSink, IOPCDataCallback, korvex::com::no_module_lock> {
+class CountingSink final : public korvex::com::DataCallbackSink<CountingSink, korvex::com::no_module_lock> {
 public:
     std::atomic<std::uint64_t> changes{0}, items{0};
 
@@ -57,14 +56,6 @@ public:
         items += dwCount;
         return S_OK;
     }
-    HRESULT STDMETHODCALLTYPE OnReadComplete(DWORD, OPCHANDLE, HRESULT, HRESULT, DWORD, OPCHANDLE*, VARIANT*, WORD*,
-                                             FILETIME*, HRESULT*) override {
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE OnWriteComplete(DWORD, OPCHANDLE, HRESULT, DWORD, OPCHANDLE*, HRESULT*) override {
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE OnCancelComplete(DWORD, OPCHANDLE) override { return S_OK; }
 };
 
 // The point of item n (0..kItems-1): the items cover the first half of the points twice over.

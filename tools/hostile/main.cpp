@@ -11,6 +11,7 @@
 #include "tools/hostile/random_arguments.h"
 #include "tools/hostile/session.h"
 
+#include "com/data_callback_sink.h"
 #include "com/string_convert.h"
 
 #include <CLI/CLI.hpp>
@@ -163,7 +164,7 @@ bool NormalSession(const CLSID& clsid, const std::wstring& item) {
 }
 
 // Subscribes to `item` with a sink that never returns from its first data change.
-class BlockingSink final : public korvex::com::ComObject<BlockingSink, IOPCDataCallback, korvex::com::no_module_lock> {
+class BlockingSink final : public korvex::com::DataCallbackSink<BlockingSink, korvex::com::no_module_lock> {
 public:
     HRESULT STDMETHODCALLTYPE OnDataChange(DWORD, OPCHANDLE, HRESULT, HRESULT, DWORD, OPCHANDLE*, VARIANT*, WORD*,
                                            FILETIME*, HRESULT*) override {
@@ -172,14 +173,6 @@ public:
         Sleep(INFINITE);
         return S_OK;
     }
-    HRESULT STDMETHODCALLTYPE OnReadComplete(DWORD, OPCHANDLE, HRESULT, HRESULT, DWORD, OPCHANDLE*, VARIANT*, WORD*,
-                                             FILETIME*, HRESULT*) override {
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE OnWriteComplete(DWORD, OPCHANDLE, HRESULT, DWORD, OPCHANDLE*, HRESULT*) override {
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE OnCancelComplete(DWORD, OPCHANDLE) override { return S_OK; }
 };
 
 int BlockInCallback(const CLSID& clsid, const std::wstring& item) {

@@ -5,7 +5,7 @@
 #include "tools/opcclient/item_group.h"
 #include "tools/opcclient/output.h"
 
-#include "com/com_object.h"
+#include "com/data_callback_sink.h"
 
 #include <mutex>
 #include <optional>
@@ -13,7 +13,7 @@
 
 namespace opcclient {
 
-class DataChangeSink final : public korvex::com::ComObject<DataChangeSink, IOPCDataCallback, korvex::com::no_module_lock> {
+class DataChangeSink final : public korvex::com::DataCallbackSink<DataChangeSink, korvex::com::no_module_lock> {
 public:
     DataChangeSink(const Connection& connection, const ItemGroup& group, Output& out)
         : connection_(connection), group_(group), out_(out) {}
@@ -21,15 +21,6 @@ public:
     HRESULT STDMETHODCALLTYPE OnDataChange(DWORD transactionId, OPCHANDLE group, HRESULT masterQuality,
                                            HRESULT masterError, DWORD count, OPCHANDLE* clientHandles, VARIANT* values,
                                            WORD* qualities, FILETIME* timestamps, HRESULT* errors) override;
-    // Reads, writes and cancels of this client are synchronous: nothing to do.
-    HRESULT STDMETHODCALLTYPE OnReadComplete(DWORD, OPCHANDLE, HRESULT, HRESULT, DWORD, OPCHANDLE*, VARIANT*, WORD*,
-                                             FILETIME*, HRESULT*) override {
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE OnWriteComplete(DWORD, OPCHANDLE, HRESULT, DWORD, OPCHANDLE*, HRESULT*) override {
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE OnCancelComplete(DWORD, OPCHANDLE) override { return S_OK; }
 
 private:
     const Connection& connection_;

@@ -5,7 +5,7 @@
 // sampled by the script.
 //
 //   korvex-soak.exe SECONDS CLIENTS ITEMS ITEM-ID-FILE   (the items cycle through the file's lines)
-#include "com/com_object.h"
+#include "com/data_callback_sink.h"
 #include "com/com_ptr.h"
 #include "com/string_convert.h"
 
@@ -29,21 +29,13 @@ namespace {
 
 using korvex::com::ComPtr;
 
-class CountingSink final : public korvex::com::ComObject<CountingSink, IOPCDataCallback, korvex::com::no_module_lock> {
+class CountingSink final : public korvex::com::DataCallbackSink<CountingSink, korvex::com::no_module_lock> {
 public:
     HRESULT STDMETHODCALLTYPE OnDataChange(DWORD, OPCHANDLE, HRESULT, HRESULT, DWORD count, OPCHANDLE*, VARIANT*,
                                            WORD*, FILETIME*, HRESULT*) override {
         changes_ += count;
         return S_OK;
     }
-    HRESULT STDMETHODCALLTYPE OnReadComplete(DWORD, OPCHANDLE, HRESULT, HRESULT, DWORD, OPCHANDLE*, VARIANT*, WORD*,
-                                             FILETIME*, HRESULT*) override {
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE OnWriteComplete(DWORD, OPCHANDLE, HRESULT, DWORD, OPCHANDLE*, HRESULT*) override {
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE OnCancelComplete(DWORD, OPCHANDLE) override { return S_OK; }
 
     static inline std::atomic<unsigned long long> changes_{0};
 };
