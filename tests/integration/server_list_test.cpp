@@ -318,19 +318,31 @@ TEST_F(ServerList, NullPointersInProcess) {
     }
 }
 
-TEST_F(ServerList, TheClientListsTheServers) {
+void ExpectServersListed(const std::string& client) {
     ProcessOptions options;
     options.separateErrors = true;
-    ChildProcess client("korvex-opc.exe", {"servers"}, options);
-    ASSERT_EQ(client.waitForExit(30s), std::optional<DWORD>(0)) << client.output() << client.errors();
-    const std::string lines = client.output();
+    ChildProcess run(client, {"servers"}, options);
+    ASSERT_EQ(run.waitForExit(30s), std::optional<DWORD>(0)) << client << ":\n" << run.output() << run.errors();
+    const std::string lines = run.output();
     EXPECT_NE(lines.find("Korvex.OPCServer.2 {B445967B-4C3E-4E38-9C91-6A8DDD94430C} KorvexOPCServer\r\n"),
               std::string::npos)
+        << client << ":\n"
         << lines;
     EXPECT_NE(lines.find("Korvex.Test.ListedA.1 {5E1A0001-7A3B-4C11-9D01-020304050607} " + com::toUtf8(kChineseName)),
               std::string::npos)
+        << client << ":\n"
         << lines;
-    EXPECT_EQ(lines.find("no ProgID"), std::string::npos) << "a class without a category is no OPC server";
+    EXPECT_EQ(lines.find("no ProgID"), std::string::npos) << client << ": a class without a category is no OPC server";
+}
+
+TEST_F(ServerList, TheClientListsTheServers) { ExpectServersListed("korvex-opc.exe"); }
+
+// 32-bit clients are the most common: the i686 build's client, through the i686 proxy.
+TEST_F(ServerList, The32BitClientListsTheServers) {
+    const std::string client = binDirectory() + "\\..\\..\\i686\\bin\\korvex-opc.exe";
+    if (GetFileAttributesW(com::fromUtf8(client).c_str()) == INVALID_FILE_ATTRIBUTES)
+        GTEST_SKIP() << "no i686 build beside this one";
+    ExpectServersListed(client);
 }
 
 TEST_F(ServerList, EndsWhenItsLastObjectIsReleased) {
