@@ -17,7 +17,7 @@ namespace {
 constexpr const wchar_t* kName = L"Korvex OPC Server List";
 constexpr const wchar_t* kProgId = L"OPC.ServerList.1";
 constexpr const wchar_t* kIndependentProgId = L"OPC.ServerList";
-// Packet integrity: machines hardened against weak DCOM authentication refuse less.
+// Packet integrity: machines hardened against weak DCOM authentication refuse anything less.
 constexpr DWORD kAuthenticationLevel = 5;
 
 std::wstring ClassKey() { return L"CLSID\\" + GuidText(CLSID_OpcServerList); }
