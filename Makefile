@@ -44,11 +44,11 @@ build-session: configure-x86_64 configure-i686
 session-prefix: deps
 	@tests/wine/prefix.sh --reuse
 
-# The setup program (installer/), named with the project's version: the server, the client and the
-# simulator of both architectures and both proxy/stubs.
+# The setup program (installer/), named with the project's version: the server, the client, the
+# simulator and the OPC server list program of both architectures and both proxy/stubs.
 VERSION := $(shell sed -n 's/.*project.KorvexOPCServer VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
 SETUP   := $(abspath $(BUILD))/KorvexOPCServer-$(VERSION)-setup.exe
-SETUP_TARGETS := KorvexOPCServer korvex_proxy korvex-opc scadasim korvex_sample_plant
+SETUP_TARGETS := KorvexOPCServer korvex_proxy korvex-opc scadasim korvex_sample_plant KorvexServerList
 installer: configure-x86_64 configure-i686
 	@cmake --build $(BUILD)/x86_64 -j $(JOBS) --target $(SETUP_TARGETS)
 	@cmake --build $(BUILD)/i686 -j $(JOBS) --target $(SETUP_TARGETS)

@@ -29,7 +29,13 @@ std::wstring ClassIdText() {
     return text;
 }
 
-// The full path of the running executable, however long.
+bool DeleteTree(const std::wstring& key) {
+    const LSTATUS status = RegDeleteTreeW(HKEY_CLASSES_ROOT, key.c_str());
+    return status == ERROR_SUCCESS || status == ERROR_FILE_NOT_FOUND;
+}
+
+}  // namespace
+
 std::wstring ExecutablePath() {
     std::wstring path(MAX_PATH, L'\0');
     for (;;) {
@@ -41,13 +47,6 @@ std::wstring ExecutablePath() {
         path.resize(path.size() * 2);
     }
 }
-
-bool DeleteTree(const std::wstring& key) {
-    const LSTATUS status = RegDeleteTreeW(HKEY_CLASSES_ROOT, key.c_str());
-    return status == ERROR_SUCCESS || status == ERROR_FILE_NOT_FOUND;
-}
-
-}  // namespace
 
 std::wstring ServerClassKey() { return L"CLSID\\" + ClassIdText(); }
 

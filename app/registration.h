@@ -18,6 +18,9 @@ bool UnregisterServer();
 // default value (REG_SZ). False only when the key cannot be created.
 bool WriteRegistryValue(const std::wstring& keyPath, const wchar_t* subkey, const wchar_t* value);
 
+// The full path of the running executable, however long.
+std::wstring ExecutablePath();
+
 // The class key's path below HKCR: "CLSID\{...}".
 std::wstring ServerClassKey();
 

@@ -1,5 +1,6 @@
 // The system's enumerator interfaces over our Enumerator: strings (IEnumString), interface
-// pointers (IEnumUnknown, IEnumConnectionPoints) and connections (IEnumConnections).
+// pointers (IEnumUnknown, IEnumConnectionPoints), connections (IEnumConnections) and GUIDs
+// (IEnumGUID; GuidItems also serves any enumerator of the same shape).
 //
 //     ComPtr<StringEnumerator> names = make<StringEnumerator>(std::move(wideNames));
 //     if (!names) return E_OUTOFMEMORY;
@@ -10,6 +11,7 @@
 #include "com/enumerator.h"
 #include "com/task_memory.h"
 
+#include <comcat.h>
 #include <objidl.h>
 #include <ocidl.h>
 
@@ -66,9 +68,22 @@ struct ConnectionItems {
     static void destroy(CONNECTDATA& out) noexcept { InterfaceItems<IUnknown>::destroy(out.pUnk); }
 };
 
+struct GuidItems {
+    using Item = GUID;
+    using Out = GUID;
+
+    static HRESULT copy(const GUID& item, GUID& out) noexcept {
+        out = item;
+        return S_OK;
+    }
+
+    static void destroy(GUID&) noexcept {}
+};
+
 using StringEnumerator = Enumerator<IEnumString, StringItems>;
 using UnknownEnumerator = Enumerator<IEnumUnknown, InterfaceItems<IUnknown>>;
 using ConnectionEnumerator = Enumerator<IEnumConnections, ConnectionItems>;
 using ConnectionPointEnumerator = Enumerator<IEnumConnectionPoints, InterfaceItems<IConnectionPoint>>;
+using GuidEnumerator = Enumerator<IEnumGUID, GuidItems>;
 
 } // namespace korvex::com

@@ -9,7 +9,7 @@ namespace opcclient {
 
 namespace {
 
-constexpr const char* kCommandNames[] = {"status", "browse", "props", "read", "write", "watch", "error"};
+constexpr const char* kCommandNames[] = {"status", "browse", "props", "read", "write", "watch", "error", "servers"};
 
 // The whole command line as CLI11 sees it, writing into `options`.
 std::unique_ptr<CLI::App> commandLine(Options& options) {
@@ -71,6 +71,10 @@ std::unique_ptr<CLI::App> commandLine(Options& options) {
         ->add_option("CODE", options.operands)
         ->required()
         ->expected(1);
+
+    app->add_subcommand("servers",
+                        "The machine's OPC DA servers, from the OPC server list: ProgID, CLSID and name of each\n"
+                        "(--server does not apply).");
 
     for (CLI::App* command : app->get_subcommands({})) command->fallthrough();
     app->footer(

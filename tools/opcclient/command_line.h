@@ -11,7 +11,7 @@
 
 namespace opcclient {
 
-enum class Command { status, browse, props, read, write, watch, error };
+enum class Command { status, browse, props, read, write, watch, error, servers };
 
 enum class ReadSource { device, cache, maxAge };
 

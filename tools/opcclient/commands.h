@@ -15,5 +15,7 @@ int runRead(const Connection& connection, const Options& options, Output& out);
 int runWrite(const Connection& connection, const Options& options, Output& out);
 int runWatch(const Connection& connection, const Options& options, Output& out);
 int runError(const Connection& connection, const Options& options, Output& out);
+// Needs no connection to a server.
+int runServers(const Options& options, Output& out);
 
 }  // namespace opcclient

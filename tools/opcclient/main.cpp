@@ -28,6 +28,7 @@ std::vector<std::string> arguments() {
 }
 
 int run(const Options& options, Output& out) {
+    if (*options.command == Command::servers) return runServers(options, out);
     const Connection connection(options.progId);
     switch (*options.command) {
     case Command::status: return runStatus(connection, options, out);
@@ -37,6 +38,7 @@ int run(const Options& options, Output& out) {
     case Command::write: return runWrite(connection, options, out);
     case Command::watch: return runWatch(connection, options, out);
     case Command::error: return runError(connection, options, out);
+    case Command::servers: break;
     }
     return kExitUsage;
 }
