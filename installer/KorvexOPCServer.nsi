@@ -44,6 +44,8 @@ Unicode true
     {3E22D313-F08B-41A5-86C8-95E95CB49FFC} {F31DFDE1-07B6-11D2-B2D8-0060083BA1FB} \
     {F31DFDE2-07B6-11D2-B2D8-0060083BA1FB} {13486D50-4821-11D2-A494-3CB306C10000} \
     {55C382C8-21C7-4E88-96C1-BECFB1E3F483} {9DD0B56C-AD9E-43EE-8305-487F3188BF7A}"
+; The OPC server list, which clients browse for servers with; another product's is kept.
+!define SERVER_LIST_CLSID "{13486D51-4821-11D2-A494-3CB306C10000}"
 !define PRODUCT_KEY "Software\Korvex\OPC Server"
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\KorvexOPCServer"
 !define PUBLISHER "Korvex"
@@ -208,6 +210,40 @@ FunctionEnd
     ${EndIf}
 !macroend
 
+; Installs and registers our server list program where no other product registered a server list
+; (in either view); the product key remembers whether it is ours. The program registers itself in
+; its own view and refuses (exit code 3) when it finds another's.
+!macro InstallServerList
+    ReadRegDWORD $1 HKLM "${PRODUCT_KEY}" "ServerListRegistered"
+    ReadRegStr $2 HKCR64 "CLSID\${SERVER_LIST_CLSID}\LocalServer32" ""
+    ReadRegStr $3 HKCR32 "CLSID\${SERVER_LIST_CLSID}\LocalServer32" ""
+    ${If} $1 == 1
+    ${OrIf} "$2$3" == ""
+        SetOutPath "$INSTDIR"
+        ${If} ${RunningX64}
+            File "${BIN64}\KorvexServerList.exe"
+        ${Else}
+            File "${BIN32}\KorvexServerList.exe"
+        ${EndIf}
+        ExecWait '"$INSTDIR\KorvexServerList.exe" /RegServer' $0
+        ${If} $0 == 0
+            WriteRegDWORD HKLM "${PRODUCT_KEY}" "ServerListRegistered" 1
+        ${ElseIf} $0 == 3
+            DetailPrint "An OPC server list of another product is registered: kept."
+            Delete "$INSTDIR\KorvexServerList.exe"
+            WriteRegDWORD HKLM "${PRODUCT_KEY}" "ServerListRegistered" 0
+        ${Else}
+            StrCpy $R6 "KorvexServerList.exe /RegServer"
+            StrCpy $R7 $0
+            MessageBox MB_ICONSTOP "$(MSG_SERVER_LIST_FAILED)" /SD IDOK
+            Abort
+        ${EndIf}
+    ${Else}
+        DetailPrint "An OPC server list of another product is registered: kept."
+        WriteRegDWORD HKLM "${PRODUCT_KEY}" "ServerListRegistered" 0
+    ${EndIf}
+!macroend
+
 ; A key without values, as RegCreateKeyEx leaves it.
 !macro WriteEmptyKey KEY
     WriteRegStr HKLM "${KEY}" "" ""
@@ -245,6 +281,7 @@ Section "$(SEC_SERVER)" SecServer
         !insertmacro RegisterProxy x64 64 "ProxyStub64Registered"
     ${EndIf}
     !insertmacro RegisterProxy x86 32 "ProxyStub32Registered"
+    !insertmacro InstallServerList
 
     ; The server's own registration, so that clients can start it before anyone has run it by hand:
     ; the server rewrites the same keys whenever it starts.
@@ -337,6 +374,11 @@ Section "Uninstall"
         !insertmacro UnregisterProxy x64 "ProxyStub64Registered"
     ${EndIf}
     !insertmacro UnregisterProxy x86 "ProxyStub32Registered"
+    ReadRegDWORD $1 HKLM "${PRODUCT_KEY}" "ServerListRegistered"
+    ${If} $1 == 1
+        ExecWait '"$INSTDIR\KorvexServerList.exe" /UnregServer'
+    ${EndIf}
+    Delete "$INSTDIR\KorvexServerList.exe"
 
     DeleteRegKey HKLM "${CLASSES}\${PROGID}"
     DeleteRegKey HKLM "${CLASSES}\CLSID\${CLSID}"

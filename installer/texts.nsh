@@ -9,9 +9,10 @@ LangString SEC_SIMULATOR ${LANG_SIMPCHINESE} "运行系统模拟器及示例工�
 LangString SEC_REMOTE ${LANG_ENGLISH} "Allow remote OPC clients"
 LangString SEC_REMOTE ${LANG_SIMPCHINESE} "允许远程 OPC 客户端"
 
-LangString DESC_SERVER ${LANG_ENGLISH} "The OPC DA server, registered for COM, and the proxy/stub of both architectures \
-    where no other product has registered proxies for the OPC interfaces."
-LangString DESC_SERVER ${LANG_SIMPCHINESE} "OPC DA 服务器（注册到 COM），以及两种架构的代理/存根（其他产品未注册 OPC 接口代理时）。"
+LangString DESC_SERVER ${LANG_ENGLISH} "The OPC DA server, registered for COM; the proxy/stub of both architectures where \
+    no other product has registered proxies for the OPC interfaces; the OPC server list, where no other product \
+    has registered one."
+LangString DESC_SERVER ${LANG_SIMPCHINESE} "OPC DA 服务器（注册到 COM）；两种架构的代理/存根（其他产品未注册 OPC 接口代理时）；OPC 服务器列表（其他产品未注册时）。"
 LangString DESC_CLIENT ${LANG_ENGLISH} "korvex-opc, a command-line client to read, write, watch and browse."
 LangString DESC_CLIENT ${LANG_SIMPCHINESE} "korvex-opc：读、写、监视和浏览的命令行客户端。"
 LangString DESC_SIMULATOR ${LANG_ENGLISH} "A stand-in for the SCADA runtime with a sample plant, for commissioning and \
@@ -28,5 +29,7 @@ LangString MSG_PROXY_FAILED ${LANG_ENGLISH} "Registering the $R6 proxy/stub fail
 LangString MSG_PROXY_FAILED ${LANG_SIMPCHINESE} "注册 $R6 代理/存根失败（regsvr32 退出码 $R7）。"
 LangString MSG_PERMISSION_FAILED ${LANG_ENGLISH} "Writing the $R6 for remote clients failed (error $R7)."
 LangString MSG_PERMISSION_FAILED ${LANG_SIMPCHINESE} "写入远程客户端的 $R6 失败（错误 $R7）。"
+LangString MSG_SERVER_LIST_FAILED ${LANG_ENGLISH} "Registering the OPC server list failed ($R6: exit code $R7)."
+LangString MSG_SERVER_LIST_FAILED ${LANG_SIMPCHINESE} "注册 OPC 服务器列表失败（$R6：退出码 $R7）。"
 LangString MSG_STILL_RUNNING ${LANG_ENGLISH} "Korvex OPC Server is still running. Close it, then try again."
 LangString MSG_STILL_RUNNING ${LANG_SIMPCHINESE} "Korvex OPC Server 仍在运行。请关闭它，然后重试。"

@@ -32,6 +32,7 @@ install_dir 'C:\Program Files\Korvex OPC Server'
 default_dir=$dir
 menu="$WINEPREFIX/drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs/Korvex OPC Server"
 clsid='{B445967B-4C3E-4E38-9C91-6A8DDD94430C}'
+server_list='{13486D51-4821-11D2-A494-3CB306C10000}'
 classes='HKLM\Software\Classes'
 iids='{39C13A4D-011E-11D0-9675-0020AFD8ADB3} {F31DFDE2-07B6-11D2-B2D8-0060083BA1FB}'
 
@@ -59,6 +60,9 @@ expected_keys() {
 64|$classes\\AppID\\$clsid||KorvexOPCServer
 64|$classes\\AppID\\$clsid|AuthenticationLevel|0x5
 64|$classes\\AppID\\KorvexOPCServer.exe|AppID|$clsid
+64|$classes\\CLSID\\$server_list\\LocalServer32||"$inst\\KorvexServerList.exe"
+64|$classes\\OPC.ServerList\\CurVer||OPC.ServerList.1
+64|HKLM\\Software\\Korvex\\OPC Server|ServerListRegistered|0x1
 64|HKLM\\Software\\Korvex\\OPC Server|InstallDir|$inst
 64|HKLM\\Software\\Korvex\\OPC Server|ProxyStub64Registered|0x1
 64|HKLM\\Software\\Korvex\\OPC Server|ProxyStub32Registered|0x1
@@ -151,10 +155,11 @@ trap '"$repo/tests/wine/server.sh" stop; rm -rf "$work"' EXIT
 timeout 120 wine "$setup" /S /SIMULATOR /REMOTE
 check $? "round 1: the setup failed"
 (cd "$dir" && find . -type f | sort) >"$work/files"
-printf '%s\n' ./KorvexOPCServer.exe ./Simulator/sample-plant.toml ./Simulator/scadasim.exe ./korvex-opc.exe \
+printf '%s\n' ./KorvexOPCServer.exe ./KorvexServerList.exe ./Simulator/sample-plant.toml ./Simulator/scadasim.exe ./korvex-opc.exe \
     ./uninstall.exe ./x64/korvexps.dll ./x86/korvexps.dll | diff - "$work/files"
 check $? "round 1: the installed files differ from the list"
-cmp -s "$dir/KorvexOPCServer.exe" "$bin/KorvexOPCServer.exe" && cmp -s "$dir/korvex-opc.exe" "$bin/korvex-opc.exe" &&
+cmp -s "$dir/KorvexOPCServer.exe" "$bin/KorvexOPCServer.exe" && cmp -s "$dir/KorvexServerList.exe" "$bin/KorvexServerList.exe" &&
+    cmp -s "$dir/korvex-opc.exe" "$bin/korvex-opc.exe" &&
     cmp -s "$dir/x64/korvexps.dll" "$bin/korvexps.dll" && cmp -s "$dir/x86/korvexps.dll" "$bin32/korvexps.dll" &&
     cmp -s "$dir/Simulator/scadasim.exe" "$bin/scadasim.exe"
 check $? "round 1: an installed program is not the build of its architecture"
@@ -173,6 +178,10 @@ done
 
 start_simulator "$dir/Simulator"
 read_value "round 1"
+# The installed server list, started by COM, lists the server.
+(cd "$dir" && timeout 60 wine korvex-opc.exe servers) >"$work/servers.log" 2>&1
+tr -d '\r' <"$work/servers.log" | grep -q "^Korvex\.OPCServer\.2 *$clsid *KorvexOPCServer$"
+check $? "round 1: the server list does not list the server: $(cat "$work/servers.log")"
 stop_simulator
 check_registry "round 1, after the server registered itself"
 
@@ -209,7 +218,8 @@ uninstall "round 1"
 check $? "round 1: the uninstall left the server running"
 stop_simulator
 for key in "$classes\\Korvex.OPCServer.2" "$classes\\CLSID\\$clsid" "$classes\\AppID\\$clsid" \
-    "$classes\\AppID\\KorvexOPCServer.exe" 'HKLM\Software\Korvex' \
+    "$classes\\AppID\\KorvexOPCServer.exe" "$classes\\CLSID\\$server_list" "$classes\\AppID\\$server_list" \
+    "$classes\\AppID\\KorvexServerList.exe" "$classes\\OPC.ServerList" "$classes\\OPC.ServerList.1" 'HKLM\Software\Korvex' \
     'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\KorvexOPCServer'; do
     for view in 64 32; do echo "$view $key"; done
 done >"$work/gone"
@@ -221,8 +231,10 @@ done <"$work/gone" >"$work/left"
 check $? "round 1: left in the registry: $(cat "$work/left")"
 
 # Round 2: another product's proxies, in both views, before the install: for a DA 3.0 interface and
-# for IOPCShutdown, of all the interfaces our proxy/stub serves.
+# for IOPCShutdown, of all the interfaces our proxy/stub serves; and its server list.
 other='{0F0E0D0C-0B0A-0908-0706-050403020100}'
+other_server_list='C:\Other\OpcEnum.exe'
+timeout 30 wine reg add "HKCR\\CLSID\\$server_list\\LocalServer32" /ve /d "$other_server_list" /f /reg:64 >/dev/null
 other_iids='{85C0B427-2893-4CBC-BD78-E5FC5146F08F} {F31DFDE1-07B6-11D2-B2D8-0060083BA1FB}'
 for view in 64 32; do
     for iid in $other_iids; do
@@ -232,14 +244,14 @@ done
 install_dir 'C:\Plant\KorvexOPC'  # wine would quote a /D= with a space
 timeout 120 wine "$setup" /S "/D=$inst"
 check $? "round 2: the setup failed"
-[ -f "$dir/KorvexOPCServer.exe" ] && [ ! -e "$dir/Simulator" ] &&
+[ -f "$dir/KorvexOPCServer.exe" ] && [ ! -e "$dir/Simulator" ] && [ ! -e "$dir/KorvexServerList.exe" ] &&
     [ -z "$(reg_value 64 "$classes\\AppID\\$clsid" LaunchPermission)" ]
 check $? "round 2: the default components are not the server without the simulator and remote permissions"
 timeout 120 wine "$setup" /S
 [ $? -eq 0 ] && [ ! -e "$default_dir" ] && [ "$(reg_value 64 'HKLM\Software\Korvex\OPC Server' InstallDir)" = "$inst" ]
 check $? "round 2: a reinstall did not find the folder of the first install"
-[ "$(reg_value 64 'HKLM\Software\Korvex\OPC Server' ProxyStub64Registered)$(reg_value 64 'HKLM\Software\Korvex\OPC Server' ProxyStub32Registered)" = 0x00x0 ]
-check $? "round 2: the setup claims another product's proxies"
+[ "$(reg_value 64 'HKLM\Software\Korvex\OPC Server' ProxyStub64Registered)$(reg_value 64 'HKLM\Software\Korvex\OPC Server' ProxyStub32Registered)$(reg_value 64 'HKLM\Software\Korvex\OPC Server' ServerListRegistered)" = 0x00x00x0 ]
+check $? "round 2: the setup claims another product's proxies or server list"
 for phase in installed uninstalled; do
     [ "$phase" = uninstalled ] && uninstall "round 2"
     for view in 64 32; do
@@ -248,6 +260,8 @@ for phase in installed uninstalled; do
             check $? "round 2, $phase: another product's proxy of $iid (view $view) is gone"
         done
     done
+    [ "$(reg_value 64 "HKCR\\CLSID\\$server_list\\LocalServer32")" = "$other_server_list" ]
+    check $? "round 2, $phase: another product's server list is gone"
 done
 reg_key_exists 64 'HKLM\Software\Korvex'
 [ $? -ne 0 ]
