@@ -23,7 +23,11 @@ namespace {
 
 using namespace std::chrono_literals;
 
-constexpr const wchar_t* kWatched = L"NorthSubstation.analog.Setpoint";
+// Read-only, so that only the simulator moves it: the hostile client writes every writable point
+// with its own values, and a write landing between the simulator's value and the next scan hides
+// that value from the observer for good (20 s and more under load, until the hostile client ends).
+constexpr const wchar_t* kWatched = L"NorthSubstation.analog.BusbarVoltage";
+constexpr const char* kWatchedId = "NorthSubstation.analog.BusbarVoltage";
 
 // The client count in the server's title ("... [Client: N]"), -1 when there is no window.
 int ClientCount(ServerProcesses& processes) {
@@ -65,7 +69,7 @@ struct Observer {
 
     // The simulator moves the point to `value`; the observer's data change with it must come.
     bool SeesChangeTo(ServerProcesses& processes, double value, int ticks = 25) {
-        processes.Simulator().setAnalog("NorthSubstation", "Setpoint", value);
+        processes.Simulator().setAnalog("NorthSubstation", "BusbarVoltage", value);
         return sink->Take([value](const RecordedCallback& c) {
                        return c.kind == RecordedCallback::Kind::DataChange && !c.values.empty() && c.values[0] == value;
                    }, ticks).has_value();
@@ -162,9 +166,10 @@ TEST(ClientFaults, KilledClientsLeaveOthersServed) {
     // Mid-subscription: a watch that has printed its first value.
     ProcessOptions separate;
     separate.separateErrors = true;
-    ChildProcess watch("korvex-opc.exe", {"watch", "NorthSubstation.analog.Setpoint", "--rate", "200"}, separate);
-    // Blocked in a callback: its sink never returns from the first data change.
-    ChildProcess blocked("korvex-hostile.exe", {"--block-in-callback", "--item", "NorthSubstation.analog.Setpoint"});
+    ChildProcess watch("korvex-opc.exe", {"watch", kWatchedId, "--rate", "200"}, separate);
+    // Blocked in a callback: its sink never returns from the first data change; each later change
+    // of the observer's point is queued for it too.
+    ChildProcess blocked("korvex-hostile.exe", {"--block-in-callback", "--item", kWatchedId});
     ASSERT_TRUE(blocked.waitForLine("subscribed", 30s)) << blocked.output();
     ASSERT_TRUE(observer.SeesChangeTo(processes, 22.0));
     ASSERT_TRUE(blocked.waitForLine("blocked in a callback", 20s)) << blocked.output();
@@ -176,9 +181,8 @@ TEST(ClientFaults, KilledClientsLeaveOthersServed) {
     Sleep(2000);  // the hostile client is well into its calls
     ASSERT_TRUE(calling.running()) << calling.output();
 
-    // Not checked here, an open fault: under a loaded machine the observer's data changes stopped
-    // while one client was blocked in its callback and another called hard, until the kills (in
-    // the full suite, three runs in a row; alone the test passes). After the kills they must go on.
+    EXPECT_TRUE(observer.SeesChangeTo(processes, 23.0)) << "a client blocked in its callback and another calling "
+                                                           "hard hold nobody up";
     const int connected = ClientCount(processes);
     EXPECT_GE(connected, before + 3) << "the watch, the blocked client and the hostile client are counted";
     watch.kill();

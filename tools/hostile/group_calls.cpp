@@ -141,7 +141,7 @@ void Session::AddItems() {
     for (DWORD i = 0; i < count; ++i) {
         OPCITEMDEF& definition = definitions[i];
         definition.szItemID = random_.chance(0.02) ? nullptr : ids[i].data();
-        paths[i] = random_.chance(0.8) ? L"" : random_.name();
+        paths[i] = ShortIfHuge(random_.chance(0.8) ? L"" : random_.name(), count);
         definition.szAccessPath = random_.chance(0.3) ? nullptr : paths[i].data();
         definition.bActive = random_.chance(0.7);
         definition.hClient = random_.any32();

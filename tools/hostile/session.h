@@ -123,6 +123,8 @@ private:
     // Handles for a call on `group`: valid, another group's, stale or made up.
     std::vector<OPCHANDLE> Handles(const GroupRecord& group, DWORD count);
     std::vector<std::wstring> ItemIds(DWORD count);
+    // `text` cut to a few dozen characters when it is one of the `count` strings of a huge call.
+    static std::wstring ShortIfHuge(std::wstring text, DWORD count);
     // The client lets go of the group: a live one stays in the server's table; one whose removal
     // was pending or that was cut off goes.
     void LetGo(GroupRecord& group);

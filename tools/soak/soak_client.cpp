@@ -53,11 +53,11 @@ bool IsLostCall(HRESULT hr) {
            hr == HRESULT_FROM_WIN32(RPC_S_CALL_FAILED) || hr == HRESULT_FROM_WIN32(RPC_S_CALL_FAILED_DNE);
 }
 
+// QueryInterface across the process boundary is a call like any other, and may fail as one.
 template <class Interface>
-ComPtr<Interface> As(IUnknown* object, REFIID iid) {
-    ComPtr<Interface> result;
-    object->QueryInterface(iid, reinterpret_cast<void**>(result.ReleaseAndGetAddressOf()));
-    return result;
+HRESULT As(IUnknown* object, REFIID iid, ComPtr<Interface>& result) {
+    const HRESULT hr = object->QueryInterface(iid, reinterpret_cast<void**>(result.ReleaseAndGetAddressOf()));
+    return SUCCEEDED(hr) && !result ? E_POINTER : hr;
 }
 
 // One cycle; false when a call failed (counted, and the cycle ends there).
@@ -82,6 +82,8 @@ bool Cycle(const CLSID& clsid, const std::vector<std::wstring>& itemIds, DWORD i
                                 reinterpret_cast<LPUNKNOWN*>(items.ReleaseAndGetAddressOf())),
                "AddGroup"))
         return false;
+    // A success without the group is a failed call all the same; nothing is called through null.
+    if (!items) return !failed(E_POINTER, "AddGroup (no group)");
 
     std::vector<OPCITEMDEF> definitions(itemCount);
     for (DWORD i = 0; i < itemCount; ++i) {
@@ -94,6 +96,7 @@ bool Cycle(const CLSID& clsid, const std::vector<std::wstring>& itemIds, DWORD i
     OPCITEMRESULT* results = nullptr;
     HRESULT* errors = nullptr;
     bool ok = !failed(items->AddItems(itemCount, definitions.data(), &results, &errors), "AddItems");
+    if (ok && (!results || !errors)) ok = !failed(E_POINTER, "AddItems (no results)");
     std::vector<OPCHANDLE> handles;
     for (DWORD i = 0; ok && i < itemCount; ++i)
         if (SUCCEEDED(errors[i])) handles.push_back(results[i].hServer);
@@ -105,20 +108,26 @@ bool Cycle(const CLSID& clsid, const std::vector<std::wstring>& itemIds, DWORD i
     ComPtr<IConnectionPoint> point;
     DWORD cookie = 0;
     if (ok) {
-        auto container = As<IConnectionPointContainer>(items.Get(), IID_IConnectionPointContainer);
-        ok = container && !failed(container->FindConnectionPoint(IID_IOPCDataCallback, point.ReleaseAndGetAddressOf()),
+        ComPtr<IConnectionPointContainer> container;
+        ok = !failed(As(items.Get(), IID_IConnectionPointContainer, container), "QueryInterface") &&
+             !failed(container->FindConnectionPoint(IID_IOPCDataCallback, point.ReleaseAndGetAddressOf()),
                      "FindConnectionPoint") &&
+             !failed(point ? S_OK : E_POINTER, "FindConnectionPoint (no point)") &&
              !failed(point->Advise(sink->identity(), &cookie), "Advise");
     }
-    auto io = As<IOPCSyncIO>(items.Get(), IID_IOPCSyncIO);
-    if (ok && io && count > 0) {
+    ComPtr<IOPCSyncIO> io;
+    if (ok) ok = !failed(As(items.Get(), IID_IOPCSyncIO, io), "QueryInterface");
+    if (ok && count > 0) {
+        // Every out pointer is reset before its call: after a failed call it may hold anything but
+        // what the call returned, and the previous call's array is freed already.
         OPCITEMSTATE* states = nullptr;
+        errors = nullptr;
         ok = !failed(io->Read(OPC_DS_DEVICE, count, handles.data(), &states, &errors), "Read");
-        for (DWORD i = 0; ok && i < count; ++i) VariantClear(&states[i].vDataValue);
+        for (DWORD i = 0; ok && states && i < count; ++i) VariantClear(&states[i].vDataValue);
         CoTaskMemFree(states);
         CoTaskMemFree(errors);
     }
-    if (ok && io && count > 0) {
+    if (ok && count > 0) {
         // Values the points already hold, so that the plant does not move under other clients.
         const DWORD writes = std::min<DWORD>(20, count);
         std::vector<VARIANT> values(writes);
