@@ -178,6 +178,16 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "korvex-soak: the server is not registered\n");
         return 3;
     }
+    // Every cycle's CoCreateInstance unmarshals the server's class object, and lets it go again.
+    // Wine's client side crashed (in unmarshal_object, CoCreateInstance of one thread) while other
+    // threads let the same class object go: one reference held for the whole run keeps its proxy
+    // from being freed under them.
+    ComPtr<IClassFactory> classObject;
+    if (FAILED(CoGetClassObject(clsid, CLSCTX_LOCAL_SERVER, nullptr, IID_IClassFactory,
+                                reinterpret_cast<void**>(classObject.ReleaseAndGetAddressOf())))) {
+        std::fprintf(stderr, "korvex-soak: the server's class object is not available\n");
+        return 3;
+    }
     Totals totals;
     const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
     std::vector<std::thread> threads;
@@ -192,6 +202,7 @@ int main(int argc, char** argv) {
     const unsigned cycles = totals.cycles.load(), failures = totals.failures.load(), lost = totals.lostCalls.load();
     std::printf("cycles %u, failed calls %u, calls lost by the transport %u, data changes %llu\n", cycles, failures,
                 lost, CountingSink::changes_.load());
+    classObject.Reset();
     CoUninitialize();
     return failures == 0 && lost * 1000ull <= cycles ? 0 : 1;
 }
