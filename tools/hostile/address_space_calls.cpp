@@ -264,11 +264,7 @@ void Session::ItemIOWriteVQT() {
     std::vector<OPCITEMVQT> vqts(count > 0 ? count : 1, OPCITEMVQT{});
     for (DWORD i = 0; i < count; ++i) {
         pointers[i] = ids[i].c_str();
-        vqts[i].vDataValue = random_.value();
-        vqts[i].bQualitySpecified = random_.chance(0.3);
-        vqts[i].wQuality = static_cast<WORD>(random_.any32());
-        vqts[i].bTimeStampSpecified = random_.chance(0.3);
-        vqts[i].ftTimeStamp = random_.time();
+        vqts[i] = random_.vqt();
     }
     HRESULT* errors = nullptr;
     const std::string args = N(count) + " items" + (count > 0 ? ", first " + Describe(ids[0]) : "");

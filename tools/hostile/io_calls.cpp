@@ -103,13 +103,7 @@ void Session::SyncWriteVQT() {
     const DWORD count = random_.count();
     std::vector<OPCHANDLE> handles = WriteHandles(Handles(*group, count), random_);
     std::vector<OPCITEMVQT> vqts(count > 0 ? count : 1, OPCITEMVQT{});
-    for (DWORD i = 0; i < count; ++i) {
-        vqts[i].vDataValue = random_.value();
-        vqts[i].bQualitySpecified = random_.chance(0.3);
-        vqts[i].wQuality = static_cast<WORD>(random_.any32());
-        vqts[i].bTimeStampSpecified = random_.chance(0.3);
-        vqts[i].ftTimeStamp = random_.time();
-    }
+    for (DWORD i = 0; i < count; ++i) vqts[i] = random_.vqt();
     HRESULT* errors = nullptr;
     const std::string args = N(count) + " handles";
     const HRESULT hr = log_.call("IOPCSyncIO2::WriteVQT",
@@ -215,13 +209,7 @@ void Session::AsyncWriteVQT() {
     const DWORD count = random_.count();
     std::vector<OPCHANDLE> handles = WriteHandles(Handles(*group, count), random_);
     std::vector<OPCITEMVQT> vqts(count > 0 ? count : 1, OPCITEMVQT{});
-    for (DWORD i = 0; i < count; ++i) {
-        vqts[i].vDataValue = random_.value();
-        vqts[i].bQualitySpecified = random_.chance(0.3);
-        vqts[i].wQuality = static_cast<WORD>(random_.any32());
-        vqts[i].bTimeStampSpecified = random_.chance(0.3);
-        vqts[i].ftTimeStamp = random_.time();
-    }
+    for (DWORD i = 0; i < count; ++i) vqts[i] = random_.vqt();
     DWORD cancelId = 0;
     HRESULT* errors = nullptr;
     const std::string args = N(count) + " handles";

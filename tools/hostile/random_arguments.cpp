@@ -160,6 +160,16 @@ VARIANT RandomArguments::value() {
     return v;
 }
 
+OPCITEMVQT RandomArguments::vqt() {
+    OPCITEMVQT vqt{};
+    vqt.vDataValue = value();
+    vqt.bQualitySpecified = chance(0.3);
+    vqt.wQuality = static_cast<WORD>(any32());
+    vqt.bTimeStampSpecified = chance(0.3);
+    vqt.ftTimeStamp = time();
+    return vqt;
+}
+
 DWORD RandomArguments::updateRate() {
     static const std::vector<DWORD> rates = {0, 1, 99, 100, 199, 200, 201, 299, 300, 1000, 0x7FFFFFFF, 0x80000000,
                                              0xFFFFFF38, 0xFFFFFFFF};

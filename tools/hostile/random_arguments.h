@@ -47,6 +47,8 @@ public:
     VARTYPE varType();
     // A value to write (the caller clears it).
     VARIANT value();
+    // A value with a quality and a time stamp, each given or not (the caller clears the value).
+    OPCITEMVQT vqt();
     DWORD updateRate();
     FLOAT deadband();
     LCID locale();
