@@ -132,7 +132,7 @@ for _ in range(struct.unpack_from("<H", sd, acl + 4)[0]):
 # A silent uninstall: the uninstaller copies itself to the temporary folder (~nsuN.tmp\Un.exe),
 # starts the copy and returns; the copy is waited for.
 run_uninstaller() {
-    timeout 60 wine "$dir/uninstall.exe" /S || return 1
+    timeout 60 wine "$dir/uninstall.exe" /S || return
     i=0
     while wine_programs_of_prefix | grep -q '~nsu.*Un\.exe' && [ "$i" -lt 600 ]; do sleep 0.1; i=$((i + 1)); done
 }
@@ -140,8 +140,11 @@ run_uninstaller() {
 # The uninstall the list of installed programs runs silently.
 uninstall() {
     quiet=$(reg_value 64 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\KorvexOPCServer' QuietUninstallString)
-    [ "$quiet" = "\"$inst\\uninstall.exe\" /S" ] && run_uninstaller
-    check $? "$1: the uninstaller failed"
+    [ "$quiet" = "\"$inst\\uninstall.exe\" /S" ]
+    check $? "$1: the quiet uninstall command is \"$quiet\""
+    run_uninstaller
+    rc=$?
+    check $rc "$1: the uninstaller failed with exit code $rc"
     [ ! -e "$dir" ] && [ ! -e "$menu" ]
     check $? "$1: left on disk: $(find "$dir" "$menu" 2>/dev/null | tr '\n' ' ')"
 }
