@@ -242,7 +242,7 @@ void Session::ItemIORead() {
     FILETIME* times = nullptr;
     HRESULT* errors = nullptr;
     const std::string args = N(count) + " items" + (count > 0 ? ", first " + Describe(ids[0]) : "");
-    const HRESULT hr = log_.call("IOPCItemIO::Read", count == 0 ? Codes{E_INVALIDARG} : Codes{S_OK, S_FALSE}, args, [&] {
+    const HRESULT hr = log_.call("IOPCItemIO::Read", ItemArrayCodes(count), args, [&] {
         return io->Read(count, pointers.data(), ages.data(), &values, &qualities, &times, &errors);
     });
     log_.checkItems("IOPCItemIO::Read", hr, errors, count,
@@ -268,7 +268,7 @@ void Session::ItemIOWriteVQT() {
     }
     HRESULT* errors = nullptr;
     const std::string args = N(count) + " items" + (count > 0 ? ", first " + Describe(ids[0]) : "");
-    const HRESULT hr = log_.call("IOPCItemIO::WriteVQT", count == 0 ? Codes{E_INVALIDARG} : Codes{S_OK, S_FALSE}, args,
+    const HRESULT hr = log_.call("IOPCItemIO::WriteVQT", ItemArrayCodes(count), args,
                                  [&] { return io->WriteVQT(count, pointers.data(), vqts.data(), &errors); });
     log_.checkItems("IOPCItemIO::WriteVQT", hr, errors, count,
                     {S_OK, OPC_S_CLAMP, OPC_E_INVALIDITEMID, OPC_E_UNKNOWNITEMID, E_FAIL, OPC_E_BADRIGHTS,

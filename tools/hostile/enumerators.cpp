@@ -21,35 +21,24 @@ void Free(CONNECTDATA& connection) {
     if (connection.pUnk) connection.pUnk->Release();
 }
 
+// The interface's name, and its methods' names as the call log reports them.
 template <class Enumerator>
-struct Names;
+constexpr const char* kInterfaceName = nullptr;
 template <>
-struct Names<IEnumString> {
-    static constexpr const char* next = "IEnumString::Next";
-    static constexpr const char* skip = "IEnumString::Skip";
-    static constexpr const char* reset = "IEnumString::Reset";
-    static constexpr const char* clone = "IEnumString::Clone";
-};
+constexpr const char* kInterfaceName<IEnumString> = "IEnumString";
 template <>
-struct Names<IEnumUnknown> {
-    static constexpr const char* next = "IEnumUnknown::Next";
-    static constexpr const char* skip = "IEnumUnknown::Skip";
-    static constexpr const char* reset = "IEnumUnknown::Reset";
-    static constexpr const char* clone = "IEnumUnknown::Clone";
-};
+constexpr const char* kInterfaceName<IEnumUnknown> = "IEnumUnknown";
 template <>
-struct Names<IEnumConnectionPoints> {
-    static constexpr const char* next = "IEnumConnectionPoints::Next";
-    static constexpr const char* skip = "IEnumConnectionPoints::Skip";
-    static constexpr const char* reset = "IEnumConnectionPoints::Reset";
-    static constexpr const char* clone = "IEnumConnectionPoints::Clone";
-};
+constexpr const char* kInterfaceName<IEnumConnectionPoints> = "IEnumConnectionPoints";
 template <>
-struct Names<IEnumConnections> {
-    static constexpr const char* next = "IEnumConnections::Next";
-    static constexpr const char* skip = "IEnumConnections::Skip";
-    static constexpr const char* reset = "IEnumConnections::Reset";
-    static constexpr const char* clone = "IEnumConnections::Clone";
+constexpr const char* kInterfaceName<IEnumConnections> = "IEnumConnections";
+
+template <class Enumerator>
+struct Names {
+    static inline const std::string next = std::string(kInterfaceName<Enumerator>) + "::Next";
+    static inline const std::string skip = std::string(kInterfaceName<Enumerator>) + "::Skip";
+    static inline const std::string reset = std::string(kInterfaceName<Enumerator>) + "::Reset";
+    static inline const std::string clone = std::string(kInterfaceName<Enumerator>) + "::Clone";
 };
 
 ULONG Celt(RandomArguments& random) {
@@ -74,12 +63,12 @@ void Exercise(CallLog& log, RandomArguments& random, Enumerator* enumerator) {
             const ULONG celt = std::is_same_v<Enumerator, IEnumConnections> ? 0 : Celt(random);
             std::vector<Element> elements(celt > 0 ? celt : 1, Element{});
             ULONG fetched = 0;
-            const HRESULT hr = log.call(N::next, celt == 0 ? Codes{S_OK, S_FALSE, E_INVALIDARG} : Codes{S_OK, S_FALSE},
+            const HRESULT hr = log.call(N::next.c_str(), celt == 0 ? Codes{S_OK, S_FALSE, E_INVALIDARG} : Codes{S_OK, S_FALSE},
                                         "celt " + std::to_string(celt),
                                         [&] { return enumerator->Next(celt, elements.data(), &fetched); });
             if (SUCCEEDED(hr)) {
                 if (fetched > celt || (celt > 0 && (hr == S_OK) != (fetched == celt)))
-                    log.finding(N::next, "returned " + Hex(hr) + " with " + std::to_string(fetched) + " of " +
+                    log.finding(N::next.c_str(), "returned " + Hex(hr) + " with " + std::to_string(fetched) + " of " +
                                              std::to_string(celt) + " elements");
                 for (ULONG i = 0; i < fetched && i < elements.size(); ++i) Free(elements[i]);
             }
@@ -87,13 +76,13 @@ void Exercise(CallLog& log, RandomArguments& random, Enumerator* enumerator) {
         }
         case 1: {
             const ULONG celt = Celt(random) * (random.chance(0.1) ? 40000u : 1u);
-            log.call(N::skip, {S_OK, S_FALSE}, "celt " + std::to_string(celt), [&] { return enumerator->Skip(celt); });
+            log.call(N::skip.c_str(), {S_OK, S_FALSE}, "celt " + std::to_string(celt), [&] { return enumerator->Skip(celt); });
             break;
         }
-        case 2: log.call(N::reset, {S_OK}, "", [&] { return enumerator->Reset(); }); break;
+        case 2: log.call(N::reset.c_str(), {S_OK}, "", [&] { return enumerator->Reset(); }); break;
         default: {
             korvex::com::ComPtr<Enumerator> clone;
-            if (SUCCEEDED(log.call(N::clone, {S_OK}, "", [&] { return enumerator->Clone(clone.ReleaseAndGetAddressOf()); })) &&
+            if (SUCCEEDED(log.call(N::clone.c_str(), {S_OK}, "", [&] { return enumerator->Clone(clone.ReleaseAndGetAddressOf()); })) &&
                 clone && random.chance(0.5))
                 Exercise<Enumerator, Element>(log, random, clone.Get());
             break;

@@ -154,7 +154,7 @@ void Session::AddItems() {
     OPCITEMRESULT* results = nullptr;
     HRESULT* errors = nullptr;
     const std::string args = N(count) + " items" + (count > 0 ? ", first " + Describe(ids[0]) : "");
-    const HRESULT hr = log_.call("IOPCItemMgt::AddItems", Gate(*group, count == 0 ? Codes{E_INVALIDARG} : Codes{S_OK, S_FALSE}),
+    const HRESULT hr = log_.call("IOPCItemMgt::AddItems", Gate(*group, ItemArrayCodes(count)),
                                  args, [&] { return object->AddItems(count, definitions.data(), &results, &errors); });
     log_.checkItems("IOPCItemMgt::AddItems", hr, errors, count,
                     {S_OK, OPC_E_INVALIDITEMID, OPC_E_UNKNOWNITEMID, E_FAIL, OPC_E_BADTYPE}, args);
@@ -180,7 +180,7 @@ void Session::ValidateItems() {
     HRESULT* errors = nullptr;
     const std::string args = N(count) + " items" + (count > 0 ? ", first " + Describe(ids[0]) : "");
     const HRESULT hr = log_.call(
-        "IOPCItemMgt::ValidateItems", Gate(*group, count == 0 ? Codes{E_INVALIDARG} : Codes{S_OK, S_FALSE}), args,
+        "IOPCItemMgt::ValidateItems", Gate(*group, ItemArrayCodes(count)), args,
         [&] { return object->ValidateItems(count, definitions.data(), random_.chance(0.5), &results, &errors); });
     log_.checkItems("IOPCItemMgt::ValidateItems", hr, errors, count,
                     {S_OK, OPC_E_INVALIDITEMID, OPC_E_UNKNOWNITEMID, E_FAIL, OPC_E_BADTYPE}, args);
@@ -196,7 +196,7 @@ void Session::RemoveItems() {
     HRESULT* errors = nullptr;
     const std::string args = N(count) + " handles";
     const HRESULT hr = log_.call("IOPCItemMgt::RemoveItems",
-                                 Gate(*group, count == 0 ? Codes{E_INVALIDARG} : Codes{S_OK, S_FALSE}), args,
+                                 Gate(*group, ItemArrayCodes(count)), args,
                                  [&] { return object->RemoveItems(count, handles.data(), &errors); });
     log_.checkItems("IOPCItemMgt::RemoveItems", hr, errors, count, kHandleCodes, args);
     for (DWORD i = 0; errors && i < count; ++i) {
@@ -217,7 +217,7 @@ void Session::SetActiveState() {
     HRESULT* errors = nullptr;
     const std::string args = N(count) + " handles";
     const HRESULT hr = log_.call("IOPCItemMgt::SetActiveState",
-                                 Gate(*group, count == 0 ? Codes{E_INVALIDARG} : Codes{S_OK, S_FALSE}), args, [&] {
+                                 Gate(*group, ItemArrayCodes(count)), args, [&] {
                                      return object->SetActiveState(count, handles.data(), random_.chance(0.5), &errors);
                                  });
     log_.checkItems("IOPCItemMgt::SetActiveState", hr, errors, count, kHandleCodes, args);
@@ -232,7 +232,7 @@ void Session::SetClientHandles() {
     HRESULT* errors = nullptr;
     const std::string args = N(count) + " handles";
     const HRESULT hr = log_.call("IOPCItemMgt::SetClientHandles",
-                                 Gate(*group, count == 0 ? Codes{E_INVALIDARG} : Codes{S_OK, S_FALSE}), args,
+                                 Gate(*group, ItemArrayCodes(count)), args,
                                  [&] { return object->SetClientHandles(count, handles.data(), clients.data(), &errors); });
     log_.checkItems("IOPCItemMgt::SetClientHandles", hr, errors, count, kHandleCodes, args);
     CoTaskMemFree(errors);
@@ -247,7 +247,7 @@ void Session::SetDatatypes() {
     HRESULT* errors = nullptr;
     const std::string args = N(count) + " handles, first type " + N(types[0]);
     const HRESULT hr = log_.call("IOPCItemMgt::SetDatatypes",
-                                 Gate(*group, count == 0 ? Codes{E_INVALIDARG} : Codes{S_OK, S_FALSE}), args,
+                                 Gate(*group, ItemArrayCodes(count)), args,
                                  [&] { return object->SetDatatypes(count, handles.data(), types.data(), &errors); });
     log_.checkItems("IOPCItemMgt::SetDatatypes", hr, errors, count, {S_OK, OPC_E_INVALIDHANDLE, OPC_E_BADTYPE}, args);
     CoTaskMemFree(errors);
@@ -276,7 +276,7 @@ void Session::SetItemDeadband() {
     HRESULT* errors = nullptr;
     const std::string args = N(count) + " handles, first deadband " + std::to_string(bands[0]);
     const HRESULT hr = log_.call("IOPCItemDeadbandMgt::SetItemDeadband",
-                                 Gate(*group, count == 0 ? Codes{E_INVALIDARG} : Codes{S_OK, S_FALSE}), args,
+                                 Gate(*group, ItemArrayCodes(count)), args,
                                  [&] { return object->SetItemDeadband(count, handles.data(), bands.data(), &errors); });
     log_.checkItems("IOPCItemDeadbandMgt::SetItemDeadband", hr, errors, count,
                     {S_OK, E_INVALIDARG, OPC_E_INVALIDHANDLE, OPC_E_DEADBANDNOTSUPPORTED}, args);
@@ -291,7 +291,7 @@ void Session::GetItemDeadband() {
     HRESULT* errors = nullptr;
     const std::string args = N(count) + " handles";
     const HRESULT hr = log_.call("IOPCItemDeadbandMgt::GetItemDeadband",
-                                 Gate(*group, count == 0 ? Codes{E_INVALIDARG} : Codes{S_OK, S_FALSE}), args,
+                                 Gate(*group, ItemArrayCodes(count)), args,
                                  [&] { return object->GetItemDeadband(count, handles.data(), &bands, &errors); });
     log_.checkItems("IOPCItemDeadbandMgt::GetItemDeadband", hr, errors, count,
                     {S_OK, OPC_E_INVALIDHANDLE, OPC_E_DEADBANDNOTSUPPORTED, OPC_E_DEADBANDNOTSET}, args);
@@ -306,7 +306,7 @@ void Session::ClearItemDeadband() {
     HRESULT* errors = nullptr;
     const std::string args = N(count) + " handles";
     const HRESULT hr = log_.call("IOPCItemDeadbandMgt::ClearItemDeadband",
-                                 Gate(*group, count == 0 ? Codes{E_INVALIDARG} : Codes{S_OK, S_FALSE}), args,
+                                 Gate(*group, ItemArrayCodes(count)), args,
                                  [&] { return object->ClearItemDeadband(count, handles.data(), &errors); });
     log_.checkItems("IOPCItemDeadbandMgt::ClearItemDeadband", hr, errors, count,
                     {S_OK, OPC_E_INVALIDHANDLE, OPC_E_DEADBANDNOTSUPPORTED, OPC_E_DEADBANDNOTSET}, args);

@@ -32,7 +32,7 @@ void Session::SyncRead() {
     std::vector<OPCHANDLE> handles = Handles(*group, count);
     const DWORD source = random_.enumValue(OPC_DS_CACHE, 2);
     const bool knownSource = source == OPC_DS_CACHE || source == OPC_DS_DEVICE;
-    Codes normal = count == 0 ? Codes{E_INVALIDARG} : Codes{S_OK, S_FALSE};
+    Codes normal = ItemArrayCodes(count);
     if (!knownSource) normal.push_back(E_INVALIDARG);
     OPCITEMSTATE* states = nullptr;
     HRESULT* errors = nullptr;
@@ -58,7 +58,7 @@ void Session::SyncReadMaxAge() {
     HRESULT* errors = nullptr;
     const std::string args = N(count) + " handles";
     const HRESULT hr = log_.call("IOPCSyncIO2::ReadMaxAge",
-                                 Gate(*group, count == 0 ? Codes{E_INVALIDARG} : Codes{S_OK, S_FALSE}), args, [&] {
+                                 Gate(*group, ItemArrayCodes(count)), args, [&] {
                                      return object->ReadMaxAge(count, handles.data(), ages.data(), &values, &qualities,
                                                                &times, &errors);
                                  });
@@ -91,7 +91,7 @@ void Session::SyncWrite() {
     if (count == 0) VariantInit(&values[0]);
     HRESULT* errors = nullptr;
     const std::string args = N(count) + " handles, first value type " + N(values[0].vt);
-    const HRESULT hr = log_.call("IOPCSyncIO::Write", Gate(*group, count == 0 ? Codes{E_INVALIDARG} : Codes{S_OK, S_FALSE}),
+    const HRESULT hr = log_.call("IOPCSyncIO::Write", Gate(*group, ItemArrayCodes(count)),
                                  args, [&] { return object->Write(count, handles.data(), values.data(), &errors); });
     log_.checkItems("IOPCSyncIO::Write", hr, errors, count, kWriteItemCodes, args);
     for (VARIANT& value : values) VariantClear(&value);
@@ -107,7 +107,7 @@ void Session::SyncWriteVQT() {
     HRESULT* errors = nullptr;
     const std::string args = N(count) + " handles";
     const HRESULT hr = log_.call("IOPCSyncIO2::WriteVQT",
-                                 Gate(*group, count == 0 ? Codes{E_INVALIDARG} : Codes{S_OK, S_FALSE}), args,
+                                 Gate(*group, ItemArrayCodes(count)), args,
                                  [&] { return object->WriteVQT(count, handles.data(), vqts.data(), &errors); });
     log_.checkItems("IOPCSyncIO2::WriteVQT", hr, errors, count, kWriteItemCodes, args);
     for (OPCITEMVQT& vqt : vqts) VariantClear(&vqt.vDataValue);

@@ -120,6 +120,8 @@ private:
     // The codes a group call may give: `normal` for a live group, E_FAIL while its removal is
     // pending, the transport's for a group cut off.
     static Codes Gate(const GroupRecord& group, Codes normal);
+    // What a call on `count` items returns: E_INVALIDARG for none, else S_OK or S_FALSE.
+    static Codes ItemArrayCodes(DWORD count) { return count == 0 ? Codes{E_INVALIDARG} : Codes{S_OK, S_FALSE}; }
     // Handles for a call on `group`: valid, another group's, stale or made up.
     std::vector<OPCHANDLE> Handles(const GroupRecord& group, DWORD count);
     std::vector<std::wstring> ItemIds(DWORD count);
