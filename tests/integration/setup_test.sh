@@ -91,19 +91,34 @@ check_registry() {
     check $? "$(cat "$work/mismatches")"
 }
 
+# wait_until SECONDS COMMAND...: runs COMMAND every 0.1 s until it succeeds; fails after SECONDS.
+wait_until() {
+    limit=$(($1 * 10)) i=0
+    shift
+    until "$@"; do
+        [ "$i" -lt "$limit" ] || return 1
+        sleep 0.1
+        i=$((i + 1))
+    done
+}
+# log_has LOG PATTERN: a line of a Windows program's log matches.
+log_has() { tr -d '\r' <"$1" | grep -q "$2"; }
+server_pid() { wine_programs_of_prefix | sed -n 's/^\([0-9]*\): .*KorvexOPCServer\.exe.*/\1/p'; }
+no_server() { [ -z "$(server_pid)" ]; }
+no_uninstaller_copy() { ! wine_programs_of_prefix | grep -q '~nsu.*Un\.exe'; }
+server_registered() { [ -n "$(reg_value 64 "$classes\\Korvex.OPCServer.2")" ]; }
+
 # start_simulator DIR: the runtime simulator of DIR with its sample plant, until it says "ready".
 start_simulator() {
     : >"$work/scadasim.log"
     (cd "$1" && exec setsid wine scadasim.exe --registry) >"$work/scadasim.log" 2>&1 &
     simulator_pid=$!
-    i=0
-    until tr -d '\r' <"$work/scadasim.log" | grep -qx ready || [ "$i" -ge 600 ]; do sleep 0.1; i=$((i + 1)); done
+    wait_until 60 log_has "$work/scadasim.log" '^ready$'
 }
 stop_simulator() {
     kill -INT "$simulator_pid" 2>/dev/null
     wait_for_end "$simulator_pid" 10 || kill -KILL "$simulator_pid" 2>/dev/null
 }
-server_pid() { wine_programs_of_prefix | sed -n 's/^\([0-9]*\): .*KorvexOPCServer\.exe.*/\1/p'; }
 
 # read_value ROUND: a read through the installed client, which makes COM start the server.
 read_value() {
@@ -133,8 +148,7 @@ for _ in range(struct.unpack_from("<H", sd, acl + 4)[0]):
 # starts the copy and returns; the copy is waited for.
 run_uninstaller() {
     timeout 60 wine "$dir/uninstall.exe" /S || return
-    i=0
-    while wine_programs_of_prefix | grep -q '~nsu.*Un\.exe' && [ "$i" -lt 600 ]; do sleep 0.1; i=$((i + 1)); done
+    wait_until 60 no_uninstaller_copy
 }
 
 # The uninstall the list of installed programs runs silently.
@@ -195,29 +209,25 @@ check_registry "round 1, after the server registered itself"
 start_simulator "$bin"
 (cd "$dir" && exec setsid wine korvex-opc.exe watch NorthSubstation.analog.Setpoint --rate 1000) >"$work/watch.log" 2>&1 &
 watch_pid=$!
-i=0
-until tr -d '\r' <"$work/watch.log" | grep -q good || [ "$i" -ge 300 ]; do sleep 0.1; i=$((i + 1)); done
+wait_until 30 log_has "$work/watch.log" good
 run_uninstaller
 [ -n "$(server_pid)" ] && [ -f "$dir/KorvexOPCServer.exe" ] && [ "$(reg_value 64 "$classes\\Korvex.OPCServer.2")" = KorvexOPCServer ]
 check $? "round 1: an uninstall that met a server with a client did not give up with everything in place"
 # The server's question stays open; the runtime's end still ends it.
 kill -KILL "$watch_pid" 2>/dev/null
 stop_simulator
-i=0
-while [ -n "$(server_pid)" ] && [ "$i" -lt 200 ]; do sleep 0.1; i=$((i + 1)); done
-[ "$i" -lt 200 ]
+wait_until 20 no_server
 check $? "round 1: the server asking its user did not end when the simulator quit"
 # Started by hand from the Start menu and without clients, the server ends when asked and the
 # uninstall goes on. It registers itself once its window is up.
 start_simulator "$bin"
 timeout 30 wine reg delete "$classes\\Korvex.OPCServer.2" /f /reg:64 >/dev/null 2>&1
 (cd "$dir" && exec setsid wine KorvexOPCServer.exe) >"$work/server.log" 2>&1 &
-i=0
-until [ -n "$(reg_value 64 "$classes\\Korvex.OPCServer.2")" ] || [ "$i" -ge 60 ]; do sleep 0.5; i=$((i + 1)); done
+wait_until 30 server_registered
 [ -n "$(server_pid)" ]
 check $? "round 1: the server started by hand does not run: $(cat "$work/server.log")"
 uninstall "round 1"
-[ -z "$(server_pid)" ]
+no_server
 check $? "round 1: the uninstall left the server running"
 stop_simulator
 for key in "$classes\\Korvex.OPCServer.2" "$classes\\CLSID\\$clsid" "$classes\\AppID\\$clsid" \
